@@ -1,0 +1,33 @@
+#ifndef VANTOREL_SETTINGS_H
+#define VANTOREL_SETTINGS_H
+
+// The settings file: config.ini in the working directory, and the one list of its keys.
+// Each operation opens its own Settings and lets it write back when it goes.
+
+#include <QSettings>
+#include <QString>
+
+namespace SettingsKey {
+inline const QString comPort = QStringLiteral("COM/COM_PORT");
+inline const QString timeoutBase = QStringLiteral("COM_TIMEOUT/BASE");
+inline const QString timeoutCoeffOver4 = QStringLiteral("COM_TIMEOUT/COEFF_OVER_4");
+inline const QString connectionX = QStringLiteral("WINDOW_POS/COM_CONFIG_WIN_X");
+inline const QString connectionY = QStringLiteral("WINDOW_POS/COM_CONFIG_WIN_Y");
+inline const QString startX = QStringLiteral("WINDOW_POS/START_WIN_X");
+inline const QString startY = QStringLiteral("WINDOW_POS/START_WIN_Y");
+inline const QString exportDirectory = QStringLiteral("VT_DATA/DIR");
+} // namespace SettingsKey
+
+class Settings : public QSettings
+{
+public:
+    Settings() : QSettings(QStringLiteral("config.ini"), QSettings::IniFormat) {}
+
+    // Numeric keys: text that is not a number reads as 0; a missing key gives `fallback`.
+    int intValue(const QString &key, int fallback) const
+    {
+        return contains(key) ? value(key).toString().trimmed().toInt() : fallback;
+    }
+};
+
+#endif

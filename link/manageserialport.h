@@ -1,0 +1,91 @@
+#ifndef VANTOREL_MANAGESERIALPORT_H
+#define VANTOREL_MANAGESERIALPORT_H
+
+#include "frame.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+class QTimer;
+class PortWatcher;
+
+// The one object through which the program talks to a logger: the serial port, the
+// request/answer transactions with their time-outs and retries, and plug/unplug of the
+// configured port. Transactions wait for their answer inside the event loop, so the GUI
+// keeps running; a transaction asked for while another one waits is refused.
+class ManageSerialPort : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ManageSerialPort(QObject *parent = nullptr);
+    ~ManageSerialPort() override;
+
+    bool openPort(const QString &name);
+    void closePort();
+    bool isOpen() const;
+    QString portName() const { return openedName; }
+
+    // Answer of the last transaction (0xFF bytes after a failed one).
+    const quint8 *replyData() const { return rxFrame.data.data() + 10; }
+    const quint8 *replyFrame() const { return rxFrame.data.data(); }
+    int replyLength() const { return rxFrame.length; }
+
+    bool sendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);
+    bool sendWriteRequest(quint32 deviceAddress, quint32 registerAddress, quint8 value);
+    bool readBlocks(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);
+    bool readBlocksRetry(quint32 deviceAddress, quint32 registerAddress, quint8 blocks, quint32 attempts);
+    bool writeByte(quint32 deviceAddress, quint32 registerAddress, quint8 value);
+    bool writeByteNoReply(quint32 deviceAddress, quint32 registerAddress, quint8 value);
+    bool wakeUpDevice();
+
+    // True while a transaction waits for its answer (the event loop runs meanwhile).
+    bool isWaiting() const { return waiting; }
+
+    int timeoutBase() const { return timeoutBaseMs; }
+    int timeoutCoeffOver4() const { return coeffOver4; }
+    int responseTimeout() const { return responseTimeoutMs; }
+
+    // Device name under which a port is opened: Windows wants "\\.\" before COM names.
+    static QString deviceNameFor(const QString &portName, bool windowsNames);
+    // Read time-out for a number of blocks, from the time-out base.
+    static int readTimeoutFor(quint8 blocks, int base);
+
+signals:
+    void errorCom();
+    void noErrorCom();
+    void comclose();
+    void comopen();
+
+private slots:
+    void stop_rx();
+    void onDeviceRemoved(const QString &portName);
+    void onDeviceAttached(const QString &portName);
+    void timeout_timer1();
+
+private:
+    void loadTimeouts();
+    bool sendFrame(const QByteArray &bytes);
+    bool sendRequestFrame();
+    bool receiveFrame();
+    void processPendingEvents();
+    void waitMs(int ms);
+    void discardInput();
+    // Refuses a transaction while another one waits for its answer.
+    bool wireIsFree(const char *operation) const;
+
+    QSerialPort port;
+    QTimer *responseTimer = nullptr;
+    bool timedOut = false;
+    bool stopRequested = false;
+    int coeffOver4 = 2;
+    int timeoutBaseMs = 30;
+    int responseTimeoutMs = 40;
+    FrameBuffer txFrame;
+    FrameBuffer rxFrame;
+    bool waiting = false;
+    QString openedName;
+};
+
+#endif

@@ -1,0 +1,26 @@
+#ifndef VANTOREL_STATUSDISPLAY_H
+#define VANTOREL_STATUSDISPLAY_H
+
+#include "loggerstatus.h"
+
+#include <QString>
+
+QString fixedText(double value, int decimals);   // locale-independent, '.' decimal point
+
+quint32 memoryTopFor(quint8 memorySizeCode);      // 0x3FFFF for code 4, else 0x1FFFF
+quint32 memorySizeFor(quint8 memorySizeCode);     // bytes, after 0/255 became 2
+float freeMemoryPercentFor(quint32 usedBytes, quint8 memorySizeCode);
+QString freeMemoryText(float percent);            // "87%"
+QString batteryText(quint8 batteryCode);          // rich text, may be empty
+
+// Completes the derived fields: memorySizeCode 0/255 -> 2, recordSize, memoryTop,
+// freeMemoryPercent and loggerTime.
+void completeStatus(LoggerStatus &status);
+
+// Label texts of a completed status ("-" where a value is unknown).
+struct StatusTexts {
+    QString version, startTime, period, storedRecords, freeMemory, loggerTime, battery;
+};
+StatusTexts statusTexts(const LoggerStatus &status);
+
+#endif

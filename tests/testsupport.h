@@ -1,0 +1,78 @@
+#ifndef VANTOREL_TESTSUPPORT_H
+#define VANTOREL_TESTSUPPORT_H
+
+#include "ptylogger.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QMessageLogContext>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+// Runs the test in a fresh working directory (config.ini and icon/ live there) and
+// restores the old one afterwards.
+class ScratchDirectory
+{
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    QString path() const { return dir.path(); }
+    QString filePath(const QString &name) const { return dir.filePath(name); }
+    void writeConfig(const QByteArray &iniText);
+
+private:
+    QTemporaryDir dir;
+    QString previous;
+};
+
+// A simulated logger on a pty whose link lives in the scratch directory.
+std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory,
+                                            const sim::LoggerConfig &config = sim::LoggerConfig(),
+                                            const sim::FaultConfig &faults = sim::FaultConfig(),
+                                            const sim::LineConfig &line = sim::LineConfig());
+
+// Collects the debug output while it lives.
+class DebugCapture
+{
+public:
+    DebugCapture();
+    ~DebugCapture();
+    QStringList lines() const;
+    bool contains(const QString &text) const;
+    void clear();
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+    QtMessageHandler previous;
+};
+
+// Answers the next modal widget that `matches` with `act`, as a user would, polling
+// until `timeoutMs`. Returns at once; check `done()` later.
+class ModalAnswerer
+{
+public:
+    using Matcher = std::function<bool(QWidget *)>;
+    using Action = std::function<void(QWidget *)>;
+    ModalAnswerer(Matcher matches, Action act, int timeoutMs = 30000);
+    ~ModalAnswerer();
+    bool done() const;
+    QString seenText() const;  // title + text of the widget answered, for message boxes
+
+private:
+    struct Private;
+    std::shared_ptr<Private> d;
+};
+
+// Matches a QMessageBox whose window title is `title`.
+ModalAnswerer::Matcher messageBoxTitled(const QString &title);
+// Clicks the button of a QMessageBox with that standard button.
+ModalAnswerer::Action clickButton(int standardButton);
+
+// Spins the event loop until `condition` holds or `timeoutMs` passes.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
+
+#endif
