@@ -41,7 +41,7 @@ public:
     bool wakeUpDevice();
 
     // True while a transaction waits for its answer (the event loop runs meanwhile).
-    bool isWaiting() const { return waiting; }
+    bool isWaiting() const { return busy; }
 
     int timeoutBase() const { return timeoutBaseMs; }
     int timeoutCoeffOver4() const { return coeffOver4; }
@@ -74,6 +74,13 @@ private:
     void discardInput();
     // Refuses a transaction while another one waits for its answer.
     bool wireIsFree(const char *operation) const;
+    // Sleeps in the event loop until input arrives or the response timer fires.
+    void waitForInput();
+    bool writeToPort(const QByteArray &bytes);
+    // The transactions themselves, for use once the wire is taken.
+    bool doSendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);
+    bool doSendWriteRequest(quint32 deviceAddress, quint32 registerAddress, quint8 value);
+    bool doReadBlocks(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);
 
     QSerialPort port;
     QTimer *responseTimer = nullptr;
@@ -84,7 +91,7 @@ private:
     int responseTimeoutMs = 40;
     FrameBuffer txFrame;
     FrameBuffer rxFrame;
-    bool waiting = false;
+    bool busy = false;
     QString openedName;
 };
 

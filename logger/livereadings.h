@@ -16,7 +16,9 @@ struct LiveRead {
     bool stopOnFailure;
 };
 
-// Reads of one refresh, in order; empty for unknown types.
+// Reads of one refresh, in order; empty for unknown types. After a successful read of a
+// type 1 logger the caller also writes the byte 1 to register 0x44 (writeByteNoReply):
+// the plan holds reads only.
 QList<LiveRead> liveReadPlan(quint8 deviceType);
 
 // The answers of those reads, by register.
@@ -26,12 +28,16 @@ struct LiveAnswer {
 };
 struct LiveAnswers {
     LiveAnswer r40, r44, r52, r53;
+    // A register outside the four gives a scratch answer that is never read.
     LiveAnswer &forRegister(quint32 reg);
     const LiveAnswer &forRegister(quint32 reg) const;
 };
 
 // The text of the live reading label after one refresh. `current` is the label's text
 // before it: a failed first read leaves it, and later lines are appended to it.
+// Values that cannot be known show "-" without a unit: T1 when 0x40 failed, T1, T2 and
+// U Bat when the battery word is 0, voltage, current and power factor when
+// calibrationB is 0. Unknown types give `current` back.
 QString liveReadingText(const LoggerStatus &status, const LiveAnswers &answers, const QString &current);
 
 #endif

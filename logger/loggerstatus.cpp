@@ -1,1 +1,3 @@
-// placeholder
+#include "loggerstatus.h"
+
+LoggerStatus loggerStatus;

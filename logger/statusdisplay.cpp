@@ -1,1 +1,101 @@
-// placeholder
+#include "statusdisplay.h"
+
+#include "devicetypes.h"
+#include "frame.h"
+#include "periods.h"
+
+namespace {
+
+quint8 effectiveSizeCode(quint8 memorySizeCode)
+{
+    return memorySizeCode == 0 || memorySizeCode == 255 ? 2 : memorySizeCode;
+}
+
+const QString dateTimeFormat = QStringLiteral("dd/MM/yy hh:mm:ss");
+
+QString dateTimeText(const QDateTime &time)
+{
+    return time.isValid() ? time.toString(dateTimeFormat) : QStringLiteral("-");
+}
+
+} // namespace
+
+QString fixedText(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+quint32 memoryTopFor(quint8 memorySizeCode)
+{
+    return memorySizeCode == 4 ? 0x3FFFF : 0x1FFFF;
+}
+
+quint32 memorySizeFor(quint8 memorySizeCode)
+{
+    return quint32(effectiveSizeCode(memorySizeCode)) * 65536u;
+}
+
+float freeMemoryPercentFor(quint32 usedBytes, quint8 memorySizeCode)
+{
+    const quint32 size = memorySizeFor(memorySizeCode);
+    if (usedBytes > size)
+        return 0;
+    return float((size - usedBytes) * 100u / size);
+}
+
+QString freeMemoryText(float percent)
+{
+    return QString::number(percent, 'g', 6) + QLatin1Char('%');
+}
+
+QString batteryText(quint8 batteryCode)
+{
+    if (batteryCode <= 2)
+        return QStringLiteral("<font color= red>Very low Battery</font> ");
+    if (batteryCode == 3)
+        return QStringLiteral("<font color= orange>Low Battery</font> ");
+    return QString();
+}
+
+QDateTime startTimeFromBcd(const quint8 *bytes)
+{
+    const QDate date(2000 + fromBcd(bytes[0]), fromBcd(bytes[1]), fromBcd(bytes[2]));
+    const QTime time(fromBcd(bytes[3]), fromBcd(bytes[4]), fromBcd(bytes[5]));
+    // QDateTime would quietly turn an invalid time of day into midnight.
+    if (!date.isValid() || !time.isValid())
+        return QDateTime(QDate(), QTime(), Qt::UTC);
+    return QDateTime(date, time, Qt::UTC);
+}
+
+void completeStatus(LoggerStatus &status)
+{
+    status.memorySizeCode = effectiveSizeCode(status.memorySizeCode);
+    status.recordSize = recordSizeOf(status.deviceType);
+    status.memoryTop = memoryTopFor(status.memorySizeCode);
+    status.freeMemoryPercent = freeMemoryPercentFor(status.usedBytes, status.memorySizeCode);
+
+    const int period = periodSeconds(status.periodCode);
+    if (period == 0 || !status.startTime.isValid()) {
+        status.loggerTime = QDateTime(QDate(), QTime(), Qt::UTC);
+        return;
+    }
+    const quint32 elapsed = status.usedBytes / status.recordSize * quint32(period) + status.secondsInPeriod;
+    status.loggerTime = status.startTime.addSecs(elapsed);
+    if (status.usedBytes > status.memoryTop)
+        status.loggerTime = status.loggerTime.addSecs(-period);
+}
+
+StatusTexts statusTexts(const LoggerStatus &status)
+{
+    StatusTexts texts;
+    texts.version = QLatin1Char('v') + QString::number(status.version);
+    texts.startTime = dateTimeText(status.startTime);
+    const bool knownPeriod = isValidPeriodCode(status.periodCode);
+    texts.period = knownPeriod ? periodLabel(status.periodCode) : QStringLiteral("-");
+    const quint8 recordSize = status.recordSize ? status.recordSize : 2;
+    texts.storedRecords = QString::number(status.usedBytes / recordSize);
+    texts.freeMemory = freeMemoryText(status.freeMemoryPercent);
+    texts.loggerTime = knownPeriod ? dateTimeText(status.loggerTime) : QStringLiteral("-");
+    texts.battery = batteryText(status.batteryCode);
+    return texts;
+}

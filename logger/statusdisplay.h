@@ -3,6 +3,7 @@
 
 #include "loggerstatus.h"
 
+#include <QDateTime>
 #include <QString>
 
 QString fixedText(double value, int decimals);   // locale-independent, '.' decimal point
@@ -13,11 +14,17 @@ float freeMemoryPercentFor(quint32 usedBytes, quint8 memorySizeCode);
 QString freeMemoryText(float percent);            // "87%"
 QString batteryText(quint8 batteryCode);          // rich text, may be empty
 
+// The campaign start from the six BCD bytes of block 0x01000030 (year, month, day, hour,
+// minute, second), UTC spec; invalid when the fields are no date and time of day.
+QDateTime startTimeFromBcd(const quint8 *bytes);
+
 // Completes the derived fields: memorySizeCode 0/255 -> 2, recordSize, memoryTop,
-// freeMemoryPercent and loggerTime.
+// freeMemoryPercent and loggerTime. loggerTime is left invalid when the period code or
+// the start time is unknown: there is no time worth showing then.
 void completeStatus(LoggerStatus &status);
 
-// Label texts of a completed status ("-" where a value is unknown).
+// Label texts of a completed status ("-" where a value is unknown). `battery` is the
+// text for batteryCode; a window whose battery read failed keeps its old text instead.
 struct StatusTexts {
     QString version, startTime, period, storedRecords, freeMemory, loggerTime, battery;
 };

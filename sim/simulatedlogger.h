@@ -69,8 +69,11 @@ public:
     // milliseconds); returns what the logger sends back.
     Exchange receive(const char *bytes, qint64 count, qint64 nowMs);
 
-    // Parses one unstuffed request payload (10 bytes); false when it is not a request.
+    // Parses the bytes between 0xC0 and 0xC1 as received (stuffed payload and CRC); false
+    // unless they unstuff to a 10-byte payload with function 7 or 8 and a matching CRC.
     static bool parseRequest(const QByteArray &stuffedBody, LoggedRequest &request);
+    // Seconds of a period code, 0 for a code outside 0..13.
+    static int periodSeconds(quint8 periodCode);
 
     const LoggerConfig &config() const { return cfg; }
     FaultConfig &faults() { return faultCfg; }
@@ -84,8 +87,15 @@ public:
     quint8 recordSize() const;
     quint32 memoryTop() const;
     // The stored 16-bit words of record n (oldest is 0), from the memory as it is.
+    // Record n lives at record address n x recordSize, wrapped into the memory.
     quint16 recordWord(quint32 recordIndex, int word) const;
+    quint16 secondsInPeriod() const;
+    // False between a write to the used-bytes counter and the write of 0x43.
+    bool isRecording() const { return recording; }
 
+    // Stores bytes from `reg` on (any region). Live bytes stored so keep their value
+    // while the clock runs; the clock (0x42..0x43) and the counter (0x48..0x4B of the
+    // pulse and lamp loggers) are state and go on from the value set.
     void setLiveValue(quint32 reg, const QByteArray &bytes);
     void setSleeping(bool asleep);
     bool isSleeping() const { return sleeping; }
@@ -100,7 +110,26 @@ public:
     quint64 bytesSent() const { return sent; }
 
 private:
-    // ... implementation details are free
+    void handleFrame(qint64 nowMs, QByteArray &out, bool &unplug);
+    void handleRequest(const LoggedRequest &request, qint64 nowMs, QByteArray &out, bool &unplug);
+    QByteArray buildAnswer(const QByteArray &data) const;
+    quint8 readByte(quint32 address) const;
+    void writeByte(quint32 address, quint8 value);
+    void restartCampaign();
+    void advance(double seconds);
+    void appendRecords(quint64 count);
+    void writeRecord(quint32 recordIndex);
+    void refreshLive();
+    void putLive(int reg, quint32 value, int bytes);
+    void resizeMemory();
+    quint32 memorySize() const;
+    quint32 counter() const;
+    void setCounter(quint32 value);
+    quint64 campaignStartOfDay() const;
+    double draw();
+    bool chance(double rate);
+    void checkIdle(qint64 nowMs);
+
     LoggerConfig cfg;
     FaultConfig faultCfg;
     std::array<quint8, 256> live{};
@@ -108,7 +137,17 @@ private:
     std::vector<quint8> recordMemory;
     QList<LoggedRequest> log;
     QList<int> ffRunLengths;
+    std::array<bool, 256> pinned{};
     QByteArray pending;
+    bool inFrame = false;
+    int ffRun = 0;
+    bool clockStarted = false;
+    qint64 lastMs = 0;
+    qint64 lastRequestMs = 0;
+    double fraction = 0;           // below one second, not yet in 0x42..0x43
+    bool recording = true;
+    int unplugArmed = -1;
+    int requestsSinceArmed = 0;
     bool sleeping = false;
     quint64 received = 0;
     quint64 sent = 0;

@@ -1,0 +1,98 @@
+#include "connection.h"
+#include "ui_connection.h"
+
+#include "manageserialport.h"
+#include "portwatcher.h"
+#include "settings.h"
+#include "windowposition.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+
+connection::connection(ManageSerialPort *portManager, QWidget *parent)
+    : QDialog(parent), portManager(portManager), ui(new Ui::connection)
+{
+    ui->setupUi(this);
+}
+
+connection::~connection()
+{
+    delete ui;
+    if (ownsPortManager)
+        delete portManager;
+}
+
+void connection::fillPortList()
+{
+    Settings settings;
+    ports.clear();
+    ui->comboBox->clear();
+    ports = PortWatcher::availablePortNames();
+    ui->comboBox->addItems(ports);
+    ui->comboBox->setCurrentIndex(ports.size() <= 1 ? 0 : -1);
+    if (settings.contains(SettingsKey::comPort)) {
+        const int index = ports.indexOf(settings.value(SettingsKey::comPort).toString());
+        if (index >= 0)
+            ui->comboBox->setCurrentIndex(index);
+    }
+}
+
+void connection::openConnection()
+{
+    Settings settings;
+    ui->status->setText(QStringLiteral("Trying to open connection..."));
+    const int index = ui->comboBox->currentIndex();
+    const QString name = index >= 0 && index < ports.size() ? ports.at(index) : QString();
+
+    if (!portManager) {
+        portManager = new ManageSerialPort;
+        ownsPortManager = true;
+        portManager->openPort(name);
+    } else {
+        if (portManager->isOpen()) {
+            portManager->closePort();
+            qDebug() << "serial com already open";
+        }
+        portManager->openPort(name);
+    }
+    for (int attempt = 1; attempt < OPEN_ATTEMPTS && !portManager->isOpen(); ++attempt)
+        portManager->openPort(name);
+
+    if (portManager->isOpen()) {
+        settings.setValue(SettingsKey::comPort, name);
+        close();
+    } else {
+        ui->status->setText(QStringLiteral("<font color=red>Unable to open connection.</font><br />Please Try Again"));
+    }
+}
+
+void connection::on_opencom_clicked()
+{
+    openConnection();
+}
+
+void connection::on_refresh_clicked()
+{
+    fillPortList();
+}
+
+void connection::reject()
+{
+    close();
+}
+
+void connection::closeEvent(QCloseEvent *event)
+{
+    emit closed();
+    if (!portManager || !portManager->isOpen())
+        openConnection();
+    saveWindowPosition(this, SettingsKey::connectionX, SettingsKey::connectionY);
+    event->accept();
+}
+
+void connection::showEvent(QShowEvent *)
+{
+    restoreWindowPosition(this, SettingsKey::connectionX, SettingsKey::connectionY);
+    ui->status->setText(QString());
+    fillPortList();
+}

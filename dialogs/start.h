@@ -1,0 +1,47 @@
+#ifndef VANTOREL_START_H
+#define VANTOREL_START_H
+
+#include <QDateTime>
+#include <QDialog>
+
+class ManageSerialPort;
+
+namespace Ui {
+class start;
+}
+
+// Starts a new campaign: period, empty memory, start time aligned to the period.
+class start : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit start(ManageSerialPort *portManager, QWidget *parent = nullptr);
+    ~start() override;
+
+    // Escape closes like the title bar does, so the window always hears of it.
+    void reject() override;
+
+signals:
+    void closed();
+
+private slots:
+    void on_period_combo_currentIndexChanged(int index);
+    void on_Start_clicked();
+    void on_Cancel_clicked();
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void updateMemoryFullDate();
+    bool programNewCampaign();
+
+    Ui::start *ui;
+    ManageSerialPort *portManager;
+    int periodCode = 0;
+    QDateTime memoryFullDate;
+    // While the sequence runs, nothing may start a second one or close the dialog.
+    bool programming = false;
+};
+
+#endif

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds, starts a simulated temperature and humidity logger and
+# opens VanTorel on it in a fresh working directory under run/. Without a display the
+# window runs on a virtual one (Xvfb) and a screenshot is saved after the first refreshes.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+BUILD_DIR="$root/build" "$root/scripts/build.sh"
+build="$root/build"
+
+session="$root/run/$(date +%Y%m%d_%H%M%S)"
+mkdir -p "$session"
+cp -r "$root/icon" "$session/"
+port="$session/ttyLOGGER"
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+"$build/sim/vantorel-logger-sim" "$port" --type 3 --records 300 --period-code 7 >"$session/logger.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
+[ -e "$port" ] || { echo "the simulated logger did not start: see $session/logger.log" >&2; exit 1; }
+echo "Simulated logger on $port"
+
+printf '[COM]\nCOM_PORT=%s\n' "$port" >"$session/config.ini"
+export VANTOREL_EXTRA_PORTS="$port"
+cd "$session"
+
+if [ -n "${DISPLAY:-}" ] && [ "${VANTOREL_HEADLESS:-0}" != 1 ]; then
+    "$build/app/vantorel"
+    exit 0
+fi
+
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >"$session/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+unset QT_QPA_PLATFORM
+
+"$build/app/vantorel" >"$session/vantorel.log" 2>&1 &
+pids+=($!)
+sleep "${VANTOREL_SCREENSHOT_DELAY:-5}"
+"$build/tools/vantorel-screenshot" "$session/screenshot.png"
+echo "Screenshot of the window: $session/screenshot.png"
