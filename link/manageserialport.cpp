@@ -173,9 +173,19 @@ void ManageSerialPort::waitForInput()
     connect(&port, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
     connect(responseTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
     // Checked after connecting: nothing can slip in before exec() since no event runs here.
-    if (timedOut || port.bytesAvailable() > 0 || !port.isOpen())
+    if (timedOut || port.bytesAvailable() > 0)
         return;
     loop.exec(QEventLoop::AllEvents);
+}
+
+void ManageSerialPort::pollPort()
+{
+    if (!port.isOpen() || port.bytesAvailable() > 0)
+        return;
+    // Bytes the driver holds reach the buffer only through the event loop; fetch them now
+    // so that the last pass before the time-out sees them (the only pass with a base of 0).
+    if (!port.waitForReadyRead(0) && port.error() == QSerialPort::TimeoutError)
+        port.clearError();
 }
 
 bool ManageSerialPort::receiveFrame()
@@ -188,6 +198,7 @@ bool ManageSerialPort::receiveFrame()
     responseTimer->start(qMax(0, responseTimeoutMs));
     waitForInput();
     for (;;) {
+        pollPort();
         lastAvailable = port.bytesAvailable();
         if (lastAvailable > 0) {
             const QByteArray chunk = port.read(lastAvailable);
@@ -199,7 +210,8 @@ bool ManageSerialPort::receiveFrame()
             collector.scan(chunk);
         }
         processPendingEvents();
-        if (collector.isComplete() || timedOut)
+        // A port closed meanwhile (its adapter pulled out) will bring nothing more.
+        if (collector.isComplete() || timedOut || !port.isOpen())
             break;
         waitForInput();
     }

@@ -76,6 +76,7 @@ private:
     bool wireIsFree(const char *operation) const;
     // Sleeps in the event loop until input arrives or the response timer fires.
     void waitForInput();
+    void pollPort();
     bool writeToPort(const QByteArray &bytes);
     // The transactions themselves, for use once the wire is taken.
     bool doSendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);

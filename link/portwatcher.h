@@ -1,6 +1,7 @@
 #ifndef VANTOREL_PORTWATCHER_H
 #define VANTOREL_PORTWATCHER_H
 
+#include <QDateTime>
 #include <QObject>
 #include <QStringList>
 
@@ -28,6 +29,8 @@ private slots:
 
 private:
     QTimer *timer;
+    QDateTime systemStamp;
+    QStringList systemPorts;
     QStringList known;
 };
 

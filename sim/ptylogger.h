@@ -13,6 +13,9 @@
 
 namespace sim {
 
+// With pacing, an answer starts once every byte received so far could have crossed the
+// line (so the 2385 bytes of wake-up bursts delay the next answer by about 207 ms at
+// 115200 bit/s) and goes out no faster than the line. The latency applies either way.
 struct LineConfig {
     int baudRate = 0;              // > 0: paced at that rate, 10 bits a byte
     int answerLatencyUs = 0;       // pause between a request and its answer
@@ -35,7 +38,8 @@ public:
     void replug();
     bool isPlugged() const;
 
-    // Runs `f` on the logger with the answering thread held off.
+    // Runs `f` on the logger with the answering thread held off, its clock brought up to
+    // now first. `f` may call this object's other members.
     void withLogger(const std::function<void(SimulatedLogger &)> &f);
     template <typename T> T read(const std::function<T(SimulatedLogger &)> &f)
     {

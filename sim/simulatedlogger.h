@@ -3,6 +3,14 @@
 
 // A data logger as seen from the serial line: its registers, its record memory, its
 // clock, its sleep, and faults on demand. No I/O here: bytes in, bytes out.
+//
+// Registers are one flat map: 0x00..0xFF live values, 0x01000000..0x010000FF
+// configuration, 0x02000000 + offset the record memory (offsets wrap at its size);
+// any other address reads 0xFF and ignores writes. A read of 0 blocks answers 1, of
+// more than 8 answers 8. A write is acknowledged by one block: the value written,
+// then seven zeros. Writing a used-bytes byte stops recording; writing 0x43 starts the
+// new campaign from the start time, period and counter held in the registers, R
+// (0x42..0x43) seconds into its first period. The used-bytes counter wraps at 24 bits.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -43,8 +51,13 @@ struct FaultConfig {
     double wrongBlockRate = 0;     // share of read answers with one block too few (or one more)
     double sleepRate = 0;          // share of requests after which the logger falls asleep
     bool silent = false;           // answers nothing at all
-    int unplugAfterRequests = -1;  // >= 0: the link goes away after that many requests
+    // >= 0: the link goes away right after the request that brings the count of requests
+    // heard since the start (requests() unless cleared) to that number; one already past
+    // it goes unanswered. It disarms itself when it fires.
+    int unplugAfterRequests = -1;
     int replugAfterMs = -1;        // >= 0: and comes back that long after
+    qint64 ignoreWritesTo = -1;    // >= 0: writes to that register are answered, not stored
+    qint64 unansweredWritesTo = -1; // >= 0: writes to that register are stored, not answered
 };
 
 struct LoggedRequest {
@@ -101,9 +114,12 @@ public:
     bool isSleeping() const { return sleeping; }
     void setClock(qint64 nowMs);  // advances the campaign to that moment
 
+    // Requests with a correct CRC heard while awake, those to other addresses included.
     const QList<LoggedRequest> &requests() const { return log; }
     void clearRequests() { log.clear(); }
-    // 0xFF runs seen since the last clear, in arrival order (the wake-up bursts).
+    // 0xFF runs seen since the last clear, in arrival order (the wake-up bursts). A run
+    // ends at the next other byte, so back-to-back bursts and the preamble after them
+    // make one run.
     const QList<int> &ffRuns() const { return ffRunLengths; }
     void clearFfRuns() { ffRunLengths.clear(); }
     quint64 bytesReceived() const { return received; }
@@ -146,8 +162,7 @@ private:
     qint64 lastRequestMs = 0;
     double fraction = 0;           // below one second, not yet in 0x42..0x43
     bool recording = true;
-    int unplugArmed = -1;
-    int requestsSinceArmed = 0;
+    quint64 heard = 0;             // requests heard since construction
     bool sleeping = false;
     quint64 received = 0;
     quint64 sent = 0;
