@@ -93,6 +93,10 @@ bool MainWindow::deferWhileRefreshing(Deferred action)
 
 bool MainWindow::wakeUpLogger()
 {
+    // A port whose adapter was pulled out and put back between two looks of the port
+    // watcher is closed without a plug event: try it again.
+    if (!portManager->isOpen())
+        reopenConfiguredPort();
     for (int attempt = 0; attempt < 5; ++attempt)
         if (portManager->wakeUpDevice())
             return true;
@@ -155,6 +159,11 @@ void MainWindow::com_open()
         QTimer::singleShot(REOPEN_DELAY_MS, this, &MainWindow::com_open);
         return;
     }
+    reopenConfiguredPort();
+}
+
+void MainWindow::reopenConfiguredPort()
+{
     const QString name = Settings().value(SettingsKey::comPort).toString();
     if (name.isEmpty())
         return;

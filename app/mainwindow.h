@@ -60,6 +60,7 @@ private:
     void discardExportFile();
     // Start flow and shell
     bool wakeUpLogger();  // up to five wake-ups
+    void reopenConfiguredPort();
     bool askRetryCom(QWidget *parent);
     void resumePolling();
     void stopPolling();

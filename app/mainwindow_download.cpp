@@ -8,7 +8,6 @@
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
-#include "periods.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -113,17 +112,11 @@ bool MainWindow::readRecordMemory(QProgressDialog &progress)
 bool MainWindow::writeRecordLines(QProgressDialog &progress)
 {
     const LoggerStatus &s = loggerStatus;
-    RecordPassParams params;
-    params.deviceType = s.deviceType;
+    RecordPassParams params = recordPassParams(s);
     // From the type just read, not from an older display: the columns must match the header.
     params.recordSize = recordSizeOf(s.deviceType);
-    params.periodSeconds = periodSeconds(s.periodCode);
-    params.calibrationA = s.calibrationA;
-    params.calibrationB = s.calibrationB;
     params.memoryWrapped = memoryWrapped;
-    params.endAddress = s.usedBytes;
     params.topAddress = topAddress;
-    params.startTime = s.startTime;
 
     QByteArray text = exportHeader(s.address, s.deviceType);
     RecordPass pass(params, memoryImage.data());
@@ -131,7 +124,7 @@ bool MainWindow::writeRecordLines(QProgressDialog &progress)
         pass.writeLines(text, LINES_PER_SLICE);
         if (exportFile->write(text) != text.size())
             return true; // the commit reports the error
-        text.clear();
+        text.resize(0);
         if (pass.atEnd())
             return true;
         QCoreApplication::processEvents();
@@ -165,7 +158,8 @@ bool MainWindow::openExportFile()
                       chosen.isEmpty() ? QDir::currentPath() : QFileInfo(chosen).absolutePath());
 
     exportFile = new QSaveFile(chosen);
-    while (!exportFile->open(QIODevice::WriteOnly)) {
+    // A save file without a name would still open, as a stray temporary file.
+    while (chosen.isEmpty() || !exportFile->open(QIODevice::WriteOnly)) {
         const auto answer = QMessageBox::information(
             this, QStringLiteral("Cannot open file"),
             QStringLiteral("File ") + chosen + QStringLiteral(" cannot be opened, retry ?"),

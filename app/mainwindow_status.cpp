@@ -41,6 +41,8 @@ void MainWindow::timerSlot()
         return;
     refreshing = true;
     timer->stop();
+    if (!portManager->isOpen())
+        reopenConfiguredPort();
     if (!portManager->wakeUpDevice()) {
         error_com();
         clearStatusLabels();
@@ -102,8 +104,7 @@ bool MainWindow::readLoggerStatus()
 
     if (!read(REG_START_TIME))
         return false;
-    s.startTime.setTime(QTime(fromBcd(p[3]), fromBcd(p[4]), fromBcd(p[5]), 0));
-    s.startTime.setDate(QDate(2000 + fromBcd(p[0]), fromBcd(p[1]), fromBcd(p[2])));
+    s.startTime = startTimeFromBcd(p);
 
     if (!read(REG_CALIBRATION))
         return false;
