@@ -1,7 +1,7 @@
 // "Read Data" against the simulated logger: the file the user gets, byte for byte, and
 // every way a download can end without one.
 
-#include "windowfixture.h"
+#include "downloaddriver.h"
 
 #include "clock.h"
 #include "mainwindow.h"
@@ -20,126 +20,6 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
-
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The export file as it must be, computed from the simulator's own memory and status.
-QByteArray expectedExport(sim::PtyLogger &logger, const QByteArray &header)
-{
-    std::vector<quint8> image(MEMORY_IMAGE_SIZE, 0);
-    RecordPassParams p;
-    logger.withLogger([&](sim::SimulatedLogger &l) {
-        const auto &memory = l.memory();
-        std::copy(memory.begin(), memory.begin() + std::min<size_t>(memory.size(), image.size()), image.begin());
-        p.deviceType = l.config().deviceType;
-        p.recordSize = l.recordSize();
-        p.periodSeconds = periodSeconds(l.configRegisters()[0x1A]);
-        p.calibrationA = l.config().calibrationA;
-        p.calibrationB = l.config().calibrationB;
-        p.endAddress = l.usedBytes();
-        p.topAddress = l.memoryTop();
-        p.memoryWrapped = p.endAddress > p.topAddress;
-        p.startTime = l.config().startTime;
-    });
-    QByteArray out = header;
-    bool first = true;
-    quint64 n = 0;
-    for (quint32 a = 0; a < p.endAddress; a += p.recordSize, ++n) {
-        const QByteArray line = writeRecordLine(p, image.data(), a, p.startTime.addSecs(qint64(n) * p.periodSeconds), first);
-        if (!line.contains("overflow"))
-            first = false;
-        out += line;
-    }
-    return out;
-}
-
-// Answers the save dialog with `path` (and its overwrite question with Yes), recording
-// the path it proposed.
-struct SaveDialogAnswer {
-    QString proposed;
-    std::unique_ptr<ModalAnswerer> dialog, overwrite;
-    explicit SaveDialogAnswer(const QString &path)
-    {
-        // Answered once it shows its proposal, as a user would: type the name, press Save.
-        dialog = std::make_unique<ModalAnswerer>(
-            [](QWidget *w) {
-                auto *fileDialog = qobject_cast<QFileDialog *>(w);
-                auto *name = fileDialog ? fileDialog->findChild<QLineEdit *>("fileNameEdit") : nullptr;
-                return name && !name->text().isEmpty();
-            },
-            [this, path](QWidget *w) {
-                auto *fileDialog = qobject_cast<QFileDialog *>(w);
-                auto *name = fileDialog->findChild<QLineEdit *>("fileNameEdit");
-                proposed = fileDialog->directory().absolutePath() + "/" + name->text();
-                if (path.isEmpty()) {
-                    QTimer::singleShot(0, fileDialog, &QDialog::reject);
-                    return;
-                }
-                name->setText(path);
-                QTimer::singleShot(0, fileDialog, &QDialog::accept);
-            });
-        overwrite = std::make_unique<ModalAnswerer>(
-            [](QWidget *w) {
-                auto *box = qobject_cast<QMessageBox *>(w);
-                return box && box->text().contains("already exists");
-            },
-            clickButton(QMessageBox::Yes));
-    }
-};
-
-ModalAnswerer::Matcher progressDialog()
-{
-    return [](QWidget *w) { return qobject_cast<QProgressDialog *>(w) != nullptr; };
-}
-
-// The outcome box at the end of every download.
-std::unique_ptr<ModalAnswerer> answerOutcome()
-{
-    return std::make_unique<ModalAnswerer>(messageBoxTitled("Read Data"), clickButton(QMessageBox::Ok), 120000);
-}
-
-sim::LoggerConfig frozenLogger(int type, quint32 usedBytes)
-{
-    sim::LoggerConfig config;
-    config.deviceType = quint8(type);
-    config.usedBytes = usedBytes;
-    config.timeScale = 0;
-    config.address = 0x12345;
-    config.calibrationA = 0x0F12;
-    config.calibrationB = 0x2000;
-    return config;
-}
-
-QPushButton *readButton(LoggerWindow &w)
-{
-    return w.window->findChild<QPushButton *>("readButton");
-}
-
-// Presses "Read Data" and waits for the outcome box and the window back to polling.
-bool download(LoggerWindow &w, const ModalAnswerer &outcome)
-{
-    QTest::mouseClick(readButton(w), Qt::LeftButton);
-    return waitFor([&] { return outcome.done() && w.central()->isEnabled() && w.refreshTimer()->isActive(); },
-                   120000);
-}
-
-int blockReads(sim::PtyLogger &logger)
-{
-    return logger.read<int>([](sim::SimulatedLogger &l) {
-        int n = 0;
-        for (const sim::LoggedRequest &r : l.requests())
-            n += r.function == 8 && (r.registerAddress >> 24) == 0x02;
-        return n;
-    });
-}
-
-} // namespace
 
 class tst_Download : public QObject
 {
@@ -219,7 +99,10 @@ void tst_Download::emptyCampaign()
 
 void tst_Download::twoBlocks()
 {
-    LoggerWindow w(frozenLogger(1, 100));
+    // A slow answer, so that the progress of the first block can be seen.
+    sim::LineConfig slow;
+    slow.answerLatencyUs = 50000;
+    LoggerWindow w(frozenLogger(1, 100), sim::FaultConfig(), QByteArray(), slow);
     QVERIFY(w.waitForRefresh());
     const QString path = w.dir.filePath("two.tsv");
     SaveDialogAnswer save(path);

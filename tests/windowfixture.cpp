@@ -6,9 +6,10 @@
 #include <QTest>
 #include <QTimer>
 
-LoggerWindow::LoggerWindow(sim::LoggerConfig config, const sim::FaultConfig &faults, const QByteArray &extraConfig)
+LoggerWindow::LoggerWindow(sim::LoggerConfig config, const sim::FaultConfig &faults, const QByteArray &extraConfig,
+                           const sim::LineConfig &line)
 {
-    logger = startLogger(dir.path(), config, faults);
+    logger = startLogger(dir.path(), config, faults, line);
     qputenv("VANTOREL_EXTRA_PORTS", portPath().toLocal8Bit());
     // A generous time-out base: the test machines are shared, and a late answer would
     // show up as a retry in the request log.

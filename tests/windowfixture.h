@@ -19,7 +19,8 @@ class LoggerWindow
 public:
     explicit LoggerWindow(sim::LoggerConfig config = sim::LoggerConfig(),
                           const sim::FaultConfig &faults = sim::FaultConfig(),
-                          const QByteArray &extraConfig = QByteArray());
+                          const QByteArray &extraConfig = QByteArray(),
+                          const sim::LineConfig &line = sim::LineConfig());
     ~LoggerWindow();
 
     ScratchDirectory dir;

@@ -1,0 +1,117 @@
+#include "downloaddriver.h"
+
+#include "mainwindow.h"
+#include "periods.h"
+#include "records.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray expectedExport(sim::PtyLogger &logger, const QByteArray &header)
+{
+    std::vector<quint8> image(MEMORY_IMAGE_SIZE, 0);
+    RecordPassParams p;
+    logger.withLogger([&](sim::SimulatedLogger &l) {
+        const auto &memory = l.memory();
+        std::copy(memory.begin(), memory.begin() + std::min<size_t>(memory.size(), image.size()), image.begin());
+        p.deviceType = l.config().deviceType;
+        p.recordSize = l.recordSize();
+        p.periodSeconds = periodSeconds(l.configRegisters()[0x1A]);
+        p.calibrationA = l.config().calibrationA;
+        p.calibrationB = l.config().calibrationB;
+        p.endAddress = l.usedBytes();
+        p.topAddress = l.memoryTop();
+        p.memoryWrapped = p.endAddress > p.topAddress;
+        p.startTime = l.config().startTime;
+    });
+    QByteArray out = header;
+    bool first = true;
+    quint64 n = 0;
+    for (quint32 a = 0; a < p.endAddress; a += p.recordSize, ++n) {
+        const QByteArray line = writeRecordLine(p, image.data(), a, p.startTime.addSecs(qint64(n) * p.periodSeconds), first);
+        if (!line.contains("overflow"))
+            first = false;
+        out += line;
+    }
+    return out;
+}
+
+SaveDialogAnswer::SaveDialogAnswer(const QString &path)
+{
+        // Answered once it shows its proposal, as a user would: type the name, press Save.
+        dialog = std::make_unique<ModalAnswerer>(
+            [](QWidget *w) {
+                auto *fileDialog = qobject_cast<QFileDialog *>(w);
+                auto *name = fileDialog ? fileDialog->findChild<QLineEdit *>("fileNameEdit") : nullptr;
+                return name && !name->text().isEmpty();
+            },
+            [this, path](QWidget *w) {
+                auto *fileDialog = qobject_cast<QFileDialog *>(w);
+                auto *name = fileDialog->findChild<QLineEdit *>("fileNameEdit");
+                proposed = fileDialog->directory().absolutePath() + "/" + name->text();
+                if (path.isEmpty()) {
+                    QTimer::singleShot(0, fileDialog, &QDialog::reject);
+                    return;
+                }
+                name->setText(path);
+                QTimer::singleShot(0, fileDialog, &QDialog::accept);
+            });
+        overwrite = std::make_unique<ModalAnswerer>(
+            [](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                return box && box->text().contains("already exists");
+            },
+            clickButton(QMessageBox::Yes));
+}
+
+ModalAnswerer::Matcher progressDialog()
+{
+    return [](QWidget *w) { return qobject_cast<QProgressDialog *>(w) != nullptr; };
+}
+
+std::unique_ptr<ModalAnswerer> answerOutcome()
+{
+    return std::make_unique<ModalAnswerer>(messageBoxTitled("Read Data"), clickButton(QMessageBox::Ok), 120000);
+}
+
+sim::LoggerConfig frozenLogger(int type, quint32 usedBytes)
+{
+    sim::LoggerConfig config;
+    config.deviceType = quint8(type);
+    config.usedBytes = usedBytes;
+    config.timeScale = 0;
+    config.address = 0x12345;
+    config.calibrationA = 0x0F12;
+    config.calibrationB = 0x2000;
+    return config;
+}
+
+bool download(LoggerWindow &w, const ModalAnswerer &outcome)
+{
+    QTest::mouseClick(w.window->findChild<QPushButton *>("readButton"), Qt::LeftButton);
+    return waitFor([&] { return outcome.done() && w.central()->isEnabled() && w.refreshTimer()->isActive(); },
+                   120000);
+}
+
+int blockReads(sim::PtyLogger &logger)
+{
+    return logger.read<int>([](sim::SimulatedLogger &l) {
+        int n = 0;
+        for (const sim::LoggedRequest &r : l.requests())
+            n += r.function == 8 && (r.registerAddress >> 24) == 0x02;
+        return n;
+    });
+}
+
