@@ -5,8 +5,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-BUILD_DIR="$root/build" "$root/scripts/build.sh"
-build="$root/build"
+export BUILD_DIR=${BUILD_DIR:-$root/build}
+"$root/scripts/build.sh"
+build=$BUILD_DIR
 
 session="$root/run/$(date +%Y%m%d_%H%M%S)"
 mkdir -p "$session"

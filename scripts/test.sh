@@ -4,5 +4,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 export QT_QPA_PLATFORM=offscreen
-BUILD_DIR="$root/build" "$root/scripts/build.sh"
-ctest --test-dir "$root/build" --output-on-failure -j 2
+export BUILD_DIR=${BUILD_DIR:-$root/build}
+"$root/scripts/build.sh"
+ctest --test-dir "$BUILD_DIR" --output-on-failure -j 2
