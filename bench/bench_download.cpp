@@ -1,0 +1,190 @@
+// The link at work: a full download of the record memory against the simulated logger
+// paced at 115200 bit/s (compared with the wire time of the bytes exchanged), the same on
+// an unpaced line (the program's own cost), and a minute of once-a-second polling.
+
+#include "mainwindow.h"
+#include "manageserialport.h"
+#include "ptylogger.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProgressDialog>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+namespace {
+
+QTextStream out(stdout);
+
+// CPU time of the calling (GUI) thread: the simulated logger has its own thread.
+double threadCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct DownloadFigures {
+    int transactions = 0;
+    int failures = 0;
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+    double wireSeconds = 0;
+};
+
+// The read-out loop of "Read Data": 64 bytes a request, a progress value after each.
+DownloadFigures download(const QString &dir, quint8 memoryCode, int baudRate)
+{
+    const quint32 size = memoryCode == 4 ? 0x40000 : 0x20000;
+    sim::LoggerConfig config;
+    config.deviceType = 1;
+    config.memorySizeCode = memoryCode;
+    config.usedBytes = size;
+    config.timeScale = 0;
+    sim::LineConfig line;
+    line.baudRate = baudRate;
+    sim::PtyLogger logger(dir + QStringLiteral("/ttyBENCH"), config, sim::FaultConfig(), line);
+    if (!logger.start())
+        qFatal("simulated logger: %s", qPrintable(logger.errorString()));
+
+    ManageSerialPort port;
+    if (!port.openPort(logger.linkPath()))
+        qFatal("cannot open %s", qPrintable(logger.linkPath()));
+    port.wakeUpDevice();
+
+    QProgressDialog progress(QStringLiteral("Data transfer in progress..."), QStringLiteral("Cancel"), 0, 100);
+    progress.setMinimumDuration(0);
+    progress.show();
+
+    const auto bytesOnLine = [&] {
+        return logger.read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived() + l.bytesSent(); });
+    };
+    DownloadFigures f;
+    const quint64 bytesBefore = bytesOnLine();
+    const double cpuBefore = threadCpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    for (quint32 offset = 0; offset < size;) {
+        ++f.transactions;
+        if (!port.readBlocksRetry(config.address, 0x02000000 + offset, 8, 5)) {
+            ++f.failures;
+            continue;
+        }
+        offset += 64;
+        progress.setValue(int(quint64(offset) * 100 / size));
+    }
+    f.wallSeconds = double(clock.nsecsElapsed()) / 1e9;
+    f.cpuSeconds = threadCpuSeconds() - cpuBefore;
+    f.wireSeconds = double(bytesOnLine() - bytesBefore) * 10.0 / 115200.0;
+    return f;
+}
+
+void printDownload(const char *name, const DownloadFigures &f, bool paced)
+{
+    out << name << ": " << f.transactions << " transactions (" << f.failures << " failed), "
+        << QString::number(f.wallSeconds, 'f', 2) << " s wall, " << QString::number(f.cpuSeconds, 'f', 2)
+        << " s CPU, per transaction " << QString::number(f.wallSeconds / f.transactions * 1e6, 'f', 0) << " us wall and "
+        << QString::number(f.cpuSeconds / f.transactions * 1e6, 'f', 0) << " us CPU";
+    if (paced)
+        out << ", wire time " << QString::number(f.wireSeconds, 'f', 2) << " s, ratio "
+            << QString::number(f.wallSeconds / f.wireSeconds, 'f', 3);
+    out << Qt::endl;
+}
+
+struct PollingFigures {
+    int refreshes = 0;
+    double seconds = 0;
+    double cpuSeconds = 0;
+};
+
+// The main window polling a logger once a second, as it does while the user watches.
+PollingFigures polling(const QString &dir, int seconds)
+{
+    sim::LoggerConfig config;
+    config.deviceType = 3;
+    config.timeScale = 1;
+    sim::PtyLogger logger(dir + QStringLiteral("/ttyPOLL"), config);
+    if (!logger.start())
+        qFatal("simulated logger: %s", qPrintable(logger.errorString()));
+    QFile ini(dir + QStringLiteral("/config.ini"));
+    if (!ini.open(QIODevice::WriteOnly))
+        qFatal("cannot write config.ini");
+    ini.write("[COM]\nCOM_PORT=" + logger.linkPath().toLocal8Bit() + "\n");
+    ini.close();
+
+    const auto identityReads = [&] {
+        return logger.read<int>([](sim::SimulatedLogger &l) {
+            int n = 0;
+            for (const sim::LoggedRequest &r : l.requests())
+                n += r.registerAddress == 0x01000000;
+            return n;
+        });
+    };
+    PollingFigures f;
+    MainWindow window;
+    window.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (identityReads() < 1 && settle.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    const int before = identityReads();
+    const double cpuBefore = threadCpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    f.seconds = double(clock.elapsed()) / 1000.0;
+    f.cpuSeconds = threadCpuSeconds() - cpuBefore;
+    f.refreshes = identityReads() - before;
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const int pollSeconds = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 60;
+
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+
+    const DownloadFigures unpaced128 = download(dir.path(), 2, 0);
+    const DownloadFigures unpaced256 = download(dir.path(), 4, 0);
+    const DownloadFigures paced128 = download(dir.path(), 2, 115200);
+    const DownloadFigures paced256 = download(dir.path(), 4, 115200);
+    const PollingFigures poll = polling(dir.path(), pollSeconds);
+    QDir::setCurrent(previous);
+
+    out << "download, unpaced line:" << Qt::endl;
+    printDownload("  128 KiB", unpaced128, false);
+    printDownload("  256 KiB", unpaced256, false);
+    out << "download, 115200 bit/s:" << Qt::endl;
+    printDownload("  128 KiB", paced128, true);
+    printDownload("  256 KiB", paced256, true);
+    out << "polling: " << poll.refreshes << " refreshes in " << QString::number(poll.seconds, 'f', 1) << " s, "
+        << QString::number(poll.cpuSeconds / qMax(1, poll.refreshes) * 1e3, 'f', 2) << " ms CPU per refresh, "
+        << QString::number(poll.cpuSeconds / poll.seconds * 100, 'f', 2) << " % of one core" << Qt::endl;
+    out << "program cost per 8-block transaction (unpaced, 128 KiB): "
+        << QString::number(unpaced128.wallSeconds / unpaced128.transactions * 1e6, 'f', 0) << " us wall, "
+        << QString::number(unpaced128.cpuSeconds / unpaced128.transactions * 1e6, 'f', 0)
+        << " us CPU (target < 200 us)" << Qt::endl;
+    out << "CPU time of the whole download: unpaced 128 KiB " << QString::number(unpaced128.cpuSeconds, 'f', 2)
+        << " s, paced 128 KiB " << QString::number(paced128.cpuSeconds, 'f', 2) << " s of "
+        << QString::number(paced128.wallSeconds, 'f', 1) << " s" << Qt::endl;
+    out << "wire-time ratio: 128 KiB " << QString::number(paced128.wallSeconds / paced128.wireSeconds, 'f', 3)
+        << ", 256 KiB " << QString::number(paced256.wallSeconds / paced256.wireSeconds, 'f', 3)
+        << " (target <= 1.050)" << Qt::endl;
+    return 0;
+}
