@@ -38,7 +38,7 @@ bool isOverflowRecord(const RecordPassParams &params, quint32 readAddress);
 // caller can write them out and keep its window alive. The image must outlive the pass;
 // bytes past its end read as 0, a recordSize other than 4 counts as 2, and an invalid
 // start time stamps every line "-". Stamps step by plain arithmetic on the start's
-// date and time of day, whatever its time spec.
+// date and time of day, whatever its time zone setting.
 class RecordPass
 {
 public:

@@ -15,7 +15,7 @@ QString freeMemoryText(float percent);            // "87%"
 QString batteryText(quint8 batteryCode);          // rich text, may be empty
 
 // The campaign start from the six BCD bytes of block 0x01000030 (year, month, day, hour,
-// minute, second), UTC spec; invalid when the fields are no date and time of day.
+// minute, second), held as UTC; invalid when the fields are no date and time of day.
 QDateTime startTimeFromBcd(const quint8 *bytes);
 
 // Completes the derived fields: memorySizeCode 0/255 -> 2, recordSize, memoryTop,
