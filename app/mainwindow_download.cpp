@@ -8,6 +8,7 @@
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "registers.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 #include <QSaveFile>
 
 namespace {
-constexpr quint32 RECORD_MEMORY_BASE = 0x02000000;
 constexpr quint8 BLOCKS_PER_READ = 8;
 constexpr quint32 BYTES_PER_READ = 64;
 constexpr quint32 READ_ATTEMPTS = 5;
@@ -92,7 +92,7 @@ bool MainWindow::readRecordMemory(QProgressDialog &progress)
     endAddress = memoryWrapped ? topAddress + 1 : s.usedBytes;
 
     while (readAddress < endAddress) {
-        if (!portManager->readBlocksRetry(s.address, RECORD_MEMORY_BASE + readAddress, BLOCKS_PER_READ,
+        if (!portManager->readBlocksRetry(s.address, Register::recordMemory + readAddress, BLOCKS_PER_READ,
                                           READ_ATTEMPTS)) {
             if (!askRetryCom(&progress))
                 return false;

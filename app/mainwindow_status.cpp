@@ -8,20 +8,12 @@
 #include "livereadings.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "registers.h"
 #include "statusdisplay.h"
 
 #include <QTimer>
 
 namespace {
-constexpr quint32 REG_IDENTITY_PROBE = 0x00000002;
-constexpr quint32 REG_IDENTITY = 0x01000000;
-constexpr quint32 REG_PERIOD = 0x0100001A;
-constexpr quint32 REG_START_TIME = 0x01000030;
-constexpr quint32 REG_CALIBRATION = 0x01000040;
-constexpr quint32 REG_USED_BYTES = 0x01000020;
-constexpr quint32 REG_SECONDS_IN_PERIOD = 0x00000042;
-constexpr quint32 REG_BATTERY = 0x00000045;
-constexpr quint32 REG_TEMPERATURE_ACK = 0x00000044;
 constexpr quint32 STATUS_ATTEMPTS = 2;
 
 quint16 le16(const quint8 *p) { return quint16(p[0] | (p[1] << 8)); }
@@ -76,7 +68,7 @@ void MainWindow::timerSlot()
 bool MainWindow::readLoggerStatus()
 {
     LoggerStatus &s = loggerStatus;
-    const bool identified = portManager->readBlocksRetry(0, REG_IDENTITY_PROBE, 1, STATUS_ATTEMPTS);
+    const bool identified = portManager->readBlocksRetry(0, Register::identityProbe, 1, STATUS_ATTEMPTS);
     if (identified) {
         const quint8 *f = portManager->replyFrame();
         s.address = quint32(f[1]) << 24 | quint32(f[2]) << 16 | quint32(f[3]) << 8 | f[4];
@@ -92,30 +84,30 @@ bool MainWindow::readLoggerStatus()
     auto read = [&](quint32 reg) { return portManager->readBlocksRetry(s.address, reg, 1, STATUS_ATTEMPTS); };
     const quint8 *p = portManager->replyData();
 
-    if (!read(REG_IDENTITY))
+    if (!read(Register::identity))
         return false;
     s.deviceType = p[0];
     s.version = p[1];
     s.memorySizeCode = p[6];
 
-    if (!read(REG_PERIOD))
+    if (!read(Register::period))
         return false;
     s.periodCode = p[0];
 
-    if (!read(REG_START_TIME))
+    if (!read(Register::startTime))
         return false;
     s.startTime = startTimeFromBcd(p);
 
-    if (!read(REG_CALIBRATION))
+    if (!read(Register::calibration))
         return false;
     s.calibrationA = le16(p);
     s.calibrationB = le16(p + 2);
 
-    if (!read(REG_USED_BYTES))
+    if (!read(Register::usedBytes))
         return false;
     s.usedBytes = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16;
 
-    if (!read(REG_SECONDS_IN_PERIOD))
+    if (!read(Register::secondsInPeriod))
         return false;
     s.secondsInPeriod = le16(p);
     return true;
@@ -124,7 +116,7 @@ bool MainWindow::readLoggerStatus()
 void MainWindow::displayLoggerStatus()
 {
     LoggerStatus &s = loggerStatus;
-    const bool batteryRead = portManager->readBlocksRetry(s.address, REG_BATTERY, 1, STATUS_ATTEMPTS);
+    const bool batteryRead = portManager->readBlocksRetry(s.address, Register::battery, 1, STATUS_ATTEMPTS);
     if (batteryRead)
         s.batteryCode = portManager->replyData()[0];
     completeStatus(s);
@@ -152,7 +144,7 @@ void MainWindow::displayLoggerStatus()
         }
         // The temperature logger expects this after each live reading.
         if (s.deviceType == 1 && answers.r40.ok)
-            portManager->writeByteNoReply(s.address, REG_TEMPERATURE_ACK, 1);
+            portManager->writeByteNoReply(s.address, Register::counterValue, 1);
         ui->real_txt->setText(liveReadingText(s, answers, ui->real_txt->text()));
     }
 

@@ -6,6 +6,7 @@
 #include "loggerstatus.h"
 #include "manageserialport.h"
 #include "periods.h"
+#include "registers.h"
 #include "settings.h"
 #include "windowposition.h"
 
@@ -14,12 +15,6 @@
 #include <QMessageBox>
 
 namespace {
-constexpr quint32 REG_PERIOD = 0x0100001A;
-constexpr quint32 REG_USED_BYTES = 0x01000020;
-constexpr quint32 REG_COUNTER = 0x00000048;
-constexpr quint32 REG_SECONDS_IN_PERIOD = 0x00000042;
-// Clock fields in the order they are written: hour, minute, second, year, month, day.
-constexpr quint32 REG_START_FIELDS[6] = {0x01000033, 0x01000034, 0x01000035, 0x01000030, 0x01000031, 0x01000032};
 constexpr quint32 READ_BACK_ATTEMPTS = 2;
 
 bool hasRunningCounter(quint8 deviceType)
@@ -73,16 +68,16 @@ bool start::programNewCampaign()
     const quint32 address = loggerStatus.address;
     const quint8 code = quint8(periodCode);
 
-    const bool written = portManager->writeByte(address, REG_PERIOD, code);
-    const bool readBack = portManager->readBlocksRetry(address, REG_PERIOD, 1, READ_BACK_ATTEMPTS);
+    const bool written = portManager->writeByte(address, Register::period, code);
+    const bool readBack = portManager->readBlocksRetry(address, Register::period, 1, READ_BACK_ATTEMPTS);
     bool good = written && readBack && portManager->replyData()[0] == code;
 
     if (good)
         for (quint32 i = 0; i < 3 && good; ++i)
-            good = portManager->writeByte(address, REG_USED_BYTES + i, 0);
+            good = portManager->writeByte(address, Register::usedBytes + i, 0);
     if (good && hasRunningCounter(loggerStatus.deviceType))
         for (quint32 i = 0; i < 4 && good; ++i)
-            good = portManager->writeByte(address, REG_COUNTER + i, 0);
+            good = portManager->writeByte(address, Register::counter + i, 0);
 
     const AlignedStart aligned = alignedStart(Clock::now(), periodSeconds(periodCode));
     if (!good)
@@ -90,11 +85,11 @@ bool start::programNewCampaign()
 
     const StartClockBytes clock = startClockBytes(aligned.start);
     for (int i = 0; i < 6; ++i)
-        if (!portManager->writeByte(address, REG_START_FIELDS[i], clock.bytes[i]))
+        if (!portManager->writeByte(address, Register::startFieldsInWriteOrder[i], clock.bytes[i]))
             return false;
-    if (!portManager->writeByte(address, REG_SECONDS_IN_PERIOD, quint8(aligned.remainder & 0xFF)))
+    if (!portManager->writeByte(address, Register::secondsInPeriod, quint8(aligned.remainder & 0xFF)))
         return false;
-    return portManager->writeByte(address, REG_SECONDS_IN_PERIOD + 1, quint8(aligned.remainder >> 8));
+    return portManager->writeByte(address, Register::secondsInPeriod + 1, quint8(aligned.remainder >> 8));
 }
 
 void start::on_Start_clicked()

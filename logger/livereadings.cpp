@@ -1,6 +1,7 @@
 #include "livereadings.h"
 
 #include "devicetypes.h"
+#include "registers.h"
 #include "statusdisplay.h"
 
 namespace {
@@ -96,10 +97,10 @@ QString lampText(const LiveAnswers &answers, QString text)
 LiveAnswer &LiveAnswers::forRegister(quint32 reg)
 {
     switch (reg) {
-    case 0x40: return r40;
-    case 0x44: return r44;
-    case 0x52: return r52;
-    case 0x53: return r53;
+    case Register::liveValue: return r40;
+    case Register::counterValue: return r44;
+    case Register::secondValue: return r52;
+    case Register::wattmeterRaw: return r53;
     default: {
         static LiveAnswer scratch;
         scratch = LiveAnswer();
@@ -117,15 +118,15 @@ QList<LiveRead> liveReadPlan(quint8 deviceType)
 {
     switch (deviceType) {
     case 1:
-    case 5: return {{0x40, 1, true}};
-    case 2: return {{0x44, 1, true}};
-    case 3: return {{0x40, 1, false}, {0x52, 1, false}};
+    case 5: return {{Register::liveValue, 1, true}};
+    case 2: return {{Register::counterValue, 1, true}};
+    case 3: return {{Register::liveValue, 1, false}, {Register::secondValue, 1, false}};
     case 4:
     case 7:
-    case 9: return {{0x44, 1, false}, {0x53, 1, true}};
+    case 9: return {{Register::counterValue, 1, false}, {Register::wattmeterRaw, 1, true}};
     case 6:
-    case 10: return {{0x52, 1, true}, {0x40, 1, false}};
-    case 8: return {{0x40, 2, false}, {0x52, 1, false}};
+    case 10: return {{Register::secondValue, 1, true}, {Register::liveValue, 1, false}};
+    case 8: return {{Register::liveValue, 2, false}, {Register::secondValue, 1, false}};
     default: return {};
     }
 }

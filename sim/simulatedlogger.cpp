@@ -10,7 +10,6 @@ namespace sim {
 namespace {
 
 constexpr int periodTable[14] = {1, 2, 5, 10, 15, 20, 30, 60, 600, 3600, 120, 180, 240, 300};
-constexpr quint32 MEMORY_BASE = 0x02000000;
 constexpr quint32 COUNTER_MASK = 0xFFFFFF;  // the used-bytes counter has 24 bits
 constexpr int MAX_BODY = 2 * (REQUEST_PAYLOAD_LENGTH + 2);
 constexpr double PI = 3.14159265358979323846;
