@@ -8,8 +8,11 @@
 
 bool positionFitsDesktop(const QSize &desktop, int x, int y)
 {
-    // 64-bit: positions read from the settings file can be anything.
-    return qint64(desktop.width()) - x > 100 && qint64(desktop.height()) - y > 70;
+    // 64-bit: positions read from the settings file can be anything. Negative positions
+    // pass (a screen left of the main one), but not one a whole desktop away.
+    const qint64 w = desktop.width();
+    const qint64 h = desktop.height();
+    return w - x > 100 && h - y > 70 && x > -w && y > -h;
 }
 
 QSize desktopSize()

@@ -59,6 +59,10 @@ QString batteryText(quint8 batteryCode)
 
 QDateTime startTimeFromBcd(const quint8 *bytes)
 {
+    // A nibble above 9 is no BCD digit: the clock bytes are garbage, not a date.
+    for (int i = 0; i < 6; ++i)
+        if ((bytes[i] >> 4) > 9 || (bytes[i] & 0x0F) > 9)
+            return QDateTime(QDate(), QTime(), Qt::UTC);
     const QDate date(2000 + fromBcd(bytes[0]), fromBcd(bytes[1]), fromBcd(bytes[2]));
     const QTime time(fromBcd(bytes[3]), fromBcd(bytes[4]), fromBcd(bytes[5]));
     // QDateTime would quietly turn an invalid time of day into midnight.

@@ -312,6 +312,8 @@ void tst_MainWindow::positionRule_data()
     QTest::newRow("both just inside") << 899 << 729 << true;
     QTest::newRow("negative") << -50 << 10 << true;
     QTest::newRow("far beyond") << 2000000000 << 10 << false;
+    QTest::newRow("a whole desktop to the left") << -1000 << 10 << false;
+    QTest::newRow("smallest y") << 10 << -2147483647 - 1 << false;
 }
 
 void tst_MainWindow::positionRule()
