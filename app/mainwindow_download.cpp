@@ -51,6 +51,7 @@ void MainWindow::on_readButton_clicked()
 MainWindow::Outcome MainWindow::downloadCampaign()
 {
     memoryWrapped = false;
+    exportError.clear();
     stopPolling();
     for (;;) {
         if (wakeUpLogger() && readLoggerStatus()) {
@@ -75,8 +76,8 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         discardExportFile();
         return Outcome::Cancelled;
     }
-    const bool committed = exportFile->commit();
-    if (!committed)
+    const bool committed = exportError.isEmpty() && exportFile->commit();
+    if (!committed && exportError.isEmpty())
         exportError = exportFile->fileName() + QStringLiteral(": ") + exportFile->errorString();
     delete exportFile;
     exportFile = nullptr;
@@ -122,8 +123,13 @@ bool MainWindow::writeRecordLines(QProgressDialog &progress)
     RecordPass pass(params, memoryImage.data());
     for (;;) {
         pass.writeLines(text, LINES_PER_SLICE);
-        if (exportFile->write(text) != text.size())
-            return true; // the commit reports the error
+        // A short write (a full disk) leaves no error for the commit to see.
+        if (exportFile->write(text) != text.size()) {
+            exportError = exportFile->fileName() + QStringLiteral(": only part of the file could be written (")
+                + exportFile->errorString() + QStringLiteral(")");
+            exportFile->cancelWriting();
+            return true;
+        }
         text.resize(0);
         if (pass.atEnd())
             return true;

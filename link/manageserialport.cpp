@@ -12,6 +12,9 @@
 namespace {
 
 constexpr int BURST_STEP = 53;
+constexpr int MAX_TIMEOUT_BASE_MS = 10000;
+constexpr int LATE_ANSWER_QUIET_MS = 20;
+constexpr int LATE_ANSWER_ROUNDS = 10;
 constexpr int BURST_COUNT = 9;
 
 // Marks the wire as taken for the lifetime of one transaction.
@@ -105,8 +108,9 @@ bool ManageSerialPort::isOpen() const
 void ManageSerialPort::loadTimeouts()
 {
     Settings settings;
-    // A negative base would give time-outs the response timer cannot run.
-    timeoutBaseMs = qMax(0, settings.intValue(SettingsKey::timeoutBase, 30));
+    // A negative base would give time-outs the response timer cannot run; a huge one
+    // would overflow them (and a pause of twice the base follows some writes).
+    timeoutBaseMs = qBound(0, settings.intValue(SettingsKey::timeoutBase, 30), MAX_TIMEOUT_BASE_MS);
     coeffOver4 = settings.intValue(SettingsKey::timeoutCoeffOver4, 2);
 }
 
@@ -228,6 +232,8 @@ bool ManageSerialPort::receiveFrame()
                              + hexBytes(reinterpret_cast<const quint8 *>(rest.constData()), int(rest.size()));
         qDebug() << text << lastAvailable;
     }
+    if (!collector.isComplete() && timedOut)
+        dropLateAnswer();
 
     resetBuffer(rxFrame);
     if (!collector.isComplete())
@@ -238,6 +244,27 @@ bool ManageSerialPort::receiveFrame()
     }
     setBuffer(rxFrame, reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
     return true;
+}
+
+void ManageSerialPort::dropLateAnswer()
+{
+    // An answer that missed its time-out may still be on its way. Taken for the next
+    // request's answer, it would put one register's bytes in another's place, and
+    // nothing in an answer tells which request it belongs to. Wait for the line to go
+    // quiet and drop what comes meanwhile.
+    const int quietMs = qMax(responseTimeoutMs, LATE_ANSWER_QUIET_MS);
+    for (int round = 0; round < LATE_ANSWER_ROUNDS && port.isOpen(); ++round) {
+        port.readAll();
+        timedOut = false;
+        responseTimer->start(quietMs);
+        waitForInput();
+        pollPort();
+        if (timedOut && port.bytesAvailable() == 0)
+            break;
+    }
+    responseTimer->stop();
+    discardInput();
+    timedOut = true;
 }
 
 bool ManageSerialPort::sendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks)

@@ -72,6 +72,7 @@ private:
     void processPendingEvents();
     void waitMs(int ms);
     void discardInput();
+    void dropLateAnswer();
     // Refuses a transaction while another one waits for its answer.
     bool wireIsFree(const char *operation) const;
     // Sleeps in the event loop until input arrives or the response timer fires.

@@ -83,8 +83,13 @@ void completeStatus(LoggerStatus &status)
         status.loggerTime = QDateTime(QDate(), QTime(), Qt::UTC);
         return;
     }
-    const quint32 elapsed = status.usedBytes / status.recordSize * quint32(period) + status.secondsInPeriod;
-    status.loggerTime = status.startTime.addSecs(elapsed);
+    // Past 32 bits of seconds the logger's own count would wrap: no time it could show.
+    const quint64 elapsed = quint64(status.usedBytes / status.recordSize) * quint64(period) + status.secondsInPeriod;
+    if (elapsed > 0xFFFFFFFFu) {
+        status.loggerTime = QDateTime(QDate(), QTime(), Qt::UTC);
+        return;
+    }
+    status.loggerTime = status.startTime.addSecs(qint64(elapsed));
     if (status.usedBytes > status.memoryTop)
         status.loggerTime = status.loggerTime.addSecs(-period);
 }
