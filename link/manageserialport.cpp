@@ -278,6 +278,11 @@ bool ManageSerialPort::sendReadRequest(quint32 deviceAddress, quint32 registerAd
 bool ManageSerialPort::doSendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks)
 {
     buildReadRequest(txFrame, deviceAddress, registerAddress, blocks);
+    return sendBuiltRequest();
+}
+
+bool ManageSerialPort::sendBuiltRequest()
+{
     if (!sendRequestFrame()) {
         qDebug() << "/!\\ Emission problem";
         return false;
@@ -296,11 +301,7 @@ bool ManageSerialPort::sendWriteRequest(quint32 deviceAddress, quint32 registerA
 bool ManageSerialPort::doSendWriteRequest(quint32 deviceAddress, quint32 registerAddress, quint8 value)
 {
     buildWriteRequest(txFrame, deviceAddress, registerAddress, value);
-    if (!sendRequestFrame()) {
-        qDebug() << "/!\\ Emission problem";
-        return false;
-    }
-    return true;
+    return sendBuiltRequest();
 }
 
 bool ManageSerialPort::readBlocks(quint32 deviceAddress, quint32 registerAddress, quint8 blocks)

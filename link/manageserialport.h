@@ -73,6 +73,7 @@ private:
     void waitMs(int ms);
     void discardInput();
     void dropLateAnswer();
+    bool sendBuiltRequest();
     // Refuses a transaction while another one waits for its answer.
     bool wireIsFree(const char *operation) const;
     // Sleeps in the event loop until input arrives or the response timer fires.

@@ -106,20 +106,13 @@ ModalAnswerer::ModalAnswerer(Matcher matches, Action act, int timeoutMs) : d(std
             p->timer.stop();
             return;
         }
-        QWidget *candidates[] = {QApplication::activeModalWidget(), QApplication::activePopupWidget()};
-        for (QWidget *w : candidates) {
-            if (!w || !w->isVisible() || !p->matches(w))
-                continue;
-            if (auto *box = qobject_cast<QMessageBox *>(w))
-                p->text = box->windowTitle() + QStringLiteral("|") + box->text();
-            p->done = true;
-            p->timer.stop();
-            p->act(w);
-            return;
-        }
+        QList<QWidget *> candidates{QApplication::activeModalWidget()};
         const auto tops = QApplication::topLevelWidgets();
-        for (QWidget *w : tops) {
-            if (!w->isVisible() || !w->isModal() || !p->matches(w))
+        for (QWidget *w : tops)
+            if (w->isModal())
+                candidates.append(w);
+        for (QWidget *w : std::as_const(candidates)) {
+            if (!w || !w->isVisible() || !p->matches(w))
                 continue;
             if (auto *box = qobject_cast<QMessageBox *>(w))
                 p->text = box->windowTitle() + QStringLiteral("|") + box->text();
