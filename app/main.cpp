@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "userdirectory.h"
 
 #include <QApplication>
 
@@ -7,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    enterUserDirectoryIfAsked(application.arguments());
     // On the heap: the window holds a copy of the whole record memory.
     auto window = std::make_unique<MainWindow>();
     window->show();
