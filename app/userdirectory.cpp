@@ -1,5 +1,7 @@
 #include "userdirectory.h"
 
+#include "settings.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -56,6 +58,7 @@ void enterUserDirectoryIfAsked(const QStringList &arguments)
         return;
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     const QString path = base.isEmpty() ? QString() : QDir(base).absoluteFilePath(QStringLiteral("vantorel"));
+    const QString startDirectory = QDir::currentPath();
     if (path.isEmpty() || !QDir().mkpath(path) || !QDir::setCurrent(path)) {
         QMessageBox::warning(nullptr, QStringLiteral("VanTorel"),
                              QStringLiteral("VanTorel cannot use its settings directory %1.\n"
@@ -65,4 +68,9 @@ void enterUserDirectoryIfAsked(const QStringList &arguments)
         return;
     }
     copyMissingPictures(QDir(path));
+    // Export files would otherwise be proposed in this hidden directory: until the user has
+    // chosen one, they go where the program was started (the home directory, from a menu).
+    Settings settings;
+    if (!settings.contains(SettingsKey::exportDirectory))
+        settings.setValue(SettingsKey::exportDirectory, startDirectory);
 }

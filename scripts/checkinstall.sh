@@ -84,6 +84,7 @@ for picture in "$root"/usr/share/vantorel/icon/*.png; do
     cmp -s "$picture" "$user/icon/${picture##*/}" || fail "${picture##*/} was not copied into $user/icon"
 done
 [ ! -e "$tmp/home/icon" ] || fail "the pictures went into the working directory"
+grep -qxF "DIR=$tmp/home" "$user/config.ini" 2>/dev/null || fail "export files are not proposed in the start directory"
 
 # Next start: config.ini is read from there; a picture of the user's own is kept, a missing one comes back.
 printf '[COM]\nCOM_PORT=%s\n' "$tmp/no-such-port" >"$user/config.ini"
