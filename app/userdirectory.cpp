@@ -58,7 +58,6 @@ void enterUserDirectoryIfAsked(const QStringList &arguments)
         return;
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     const QString path = base.isEmpty() ? QString() : QDir(base).absoluteFilePath(QStringLiteral("vantorel"));
-    const QString startDirectory = QDir::currentPath();
     if (path.isEmpty() || !QDir().mkpath(path) || !QDir::setCurrent(path)) {
         QMessageBox::warning(nullptr, QStringLiteral("VanTorel"),
                              QStringLiteral("VanTorel cannot use its settings directory %1.\n"
@@ -69,8 +68,8 @@ void enterUserDirectoryIfAsked(const QStringList &arguments)
     }
     copyMissingPictures(QDir(path));
     // Export files would otherwise be proposed in this hidden directory: until the user has
-    // chosen one, they go where the program was started (the home directory, from a menu).
+    // chosen one, they go to the home directory (a launcher's working directory may be "/").
     Settings settings;
     if (!settings.contains(SettingsKey::exportDirectory))
-        settings.setValue(SettingsKey::exportDirectory, startDirectory);
+        settings.setValue(SettingsKey::exportDirectory, QDir::homePath());
 }

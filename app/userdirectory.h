@@ -5,8 +5,8 @@
 // config.ini nor icon/ belong. The menu entry therefore passes `userDirectoryOption`, and the
 // program then works in a directory of the user's own: $XDG_CONFIG_HOME/vantorel (the system's
 // per-user configuration place elsewhere), made on first start, with the status pictures copied
-// there from the installed data when missing, and the export files proposed where the program was
-// started until the user picks a directory. Without the option the working directory is kept.
+// there from the installed data when missing, and the export files proposed in the home directory
+// until the user picks one. Without the option the working directory is kept.
 
 #include <QString>
 #include <QStringList>

@@ -79,18 +79,18 @@ port_setting="port not open"   # config.ini was read: it names a port that does 
 
 # From the menu, first start: the user's directory is made and gets the pictures.
 user=$tmp/config/vantorel
-start_until "$tmp/home" "$no_settings" env XDG_CONFIG_HOME="$tmp/config" "${menu_command[@]}"
+start_until "$tmp/start" "$no_settings" env XDG_CONFIG_HOME="$tmp/config" HOME="$tmp/home" "${menu_command[@]}"
 for picture in "$root"/usr/share/vantorel/icon/*.png; do
     cmp -s "$picture" "$user/icon/${picture##*/}" || fail "${picture##*/} was not copied into $user/icon"
 done
-[ ! -e "$tmp/home/icon" ] || fail "the pictures went into the working directory"
-grep -qxF "DIR=$tmp/home" "$user/config.ini" 2>/dev/null || fail "export files are not proposed in the start directory"
+[ ! -e "$tmp/start/icon" ] || fail "the pictures went into the working directory"
+grep -qxF "DIR=$tmp/home" "$user/config.ini" 2>/dev/null || fail "export files are not proposed in the home directory"
 
 # Next start: config.ini is read from there; a picture of the user's own is kept, a missing one comes back.
 printf '[COM]\nCOM_PORT=%s\n' "$tmp/no-such-port" >"$user/config.ini"
 echo mine >"$user/icon/signal.png"
 rm "$user/icon/nosignal.png"
-start_until "$tmp/home" "$port_setting" env XDG_CONFIG_HOME="$tmp/config" "${menu_command[@]}"
+start_until "$tmp/start" "$port_setting" env XDG_CONFIG_HOME="$tmp/config" HOME="$tmp/home" "${menu_command[@]}"
 [ "$(cat "$user/icon/signal.png")" = mine ] || fail "a picture of the user's own was replaced"
 [ -s "$user/icon/nosignal.png" ] || fail "a missing picture was not copied again"
 
@@ -100,6 +100,6 @@ start_until "$tmp/home2" "$no_settings" env -u XDG_CONFIG_HOME HOME="$tmp/home2"
 
 # From a shell, without the option: config.ini of the working directory, no user directory.
 printf '[COM]\nCOM_PORT=%s\n' "$tmp/no-such-port" >"$tmp/config.ini"
-start_until "$tmp" "$port_setting" env XDG_CONFIG_HOME="$tmp/config-shell" "$root/usr/bin/vantorel"
+start_until "$tmp" "$port_setting" env XDG_CONFIG_HOME="$tmp/config-shell" HOME="$tmp/home" "$root/usr/bin/vantorel"
 [ ! -e "$tmp/config-shell/vantorel" ] || fail "started from a shell, the program made the user directory"
 echo "install check passed: ${programs[*]}"
