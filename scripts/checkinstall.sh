@@ -96,7 +96,7 @@ start_until "$tmp/start" "$port_setting" env XDG_CONFIG_HOME="$tmp/config" HOME=
 
 # Without XDG_CONFIG_HOME the directory is ~/.config/vantorel.
 start_until "$tmp/home2" "$no_settings" env -u XDG_CONFIG_HOME HOME="$tmp/home2" "${menu_command[@]}"
-[ -s "$tmp/home2/.config/vantorel/icon/signal.png" ] || fail "~/.config/vantorel was not used without XDG_CONFIG_HOME"
+[ -s "$tmp/home2/.config/vantorel/icon/signal.png" ] || fail "HOME/.config/vantorel was not used without XDG_CONFIG_HOME"
 
 # From a shell, without the option: config.ini of the working directory, no user directory.
 printf '[COM]\nCOM_PORT=%s\n' "$tmp/no-such-port" >"$tmp/config.ini"
