@@ -5,6 +5,7 @@
 #include "loggerdevice.h"
 #include "clock.h"
 #include "loggerstatus.h"
+#include "manageserialport.h"
 #include "periods.h"
 #include "settings.h"
 #include "windowposition.h"
@@ -55,6 +56,9 @@ void start::updateMemoryFullDate()
 
 bool start::programNewCampaign()
 {
+    // An adapter pulled out and put back since the last attempt left its port closed.
+    if (!portManager->isOpen() && !portManager->portName().isEmpty())
+        portManager->openPort(portManager->portName());
     return Device::programNewCampaign(*portManager, loggerStatus, periodCode);
 }
 
