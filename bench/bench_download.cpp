@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "manageserialport.h"
 #include "ptylogger.h"
+#include "statusdisplay.h"
 
 #include <QApplication>
 #include <QDir>
@@ -88,12 +89,12 @@ DownloadFigures download(const QString &dir, quint8 memoryCode, int baudRate)
 void printDownload(const char *name, const DownloadFigures &f, bool paced)
 {
     out << name << ": " << f.transactions << " transactions (" << f.failures << " failed), "
-        << QString::number(f.wallSeconds, 'f', 2) << " s wall, " << QString::number(f.cpuSeconds, 'f', 2)
-        << " s CPU, per transaction " << QString::number(f.wallSeconds / f.transactions * 1e6, 'f', 0) << " us wall and "
-        << QString::number(f.cpuSeconds / f.transactions * 1e6, 'f', 0) << " us CPU";
+        << fixedText(f.wallSeconds, 2) << " s wall, " << fixedText(f.cpuSeconds, 2)
+        << " s CPU, per transaction " << fixedText(f.wallSeconds / f.transactions * 1e6, 0) << " us wall and "
+        << fixedText(f.cpuSeconds / f.transactions * 1e6, 0) << " us CPU";
     if (paced)
-        out << ", wire time " << QString::number(f.wireSeconds, 'f', 2) << " s, ratio "
-            << QString::number(f.wallSeconds / f.wireSeconds, 'f', 3);
+        out << ", wire time " << fixedText(f.wireSeconds, 2) << " s, ratio "
+            << fixedText(f.wallSeconds / f.wireSeconds, 3);
     out << Qt::endl;
 }
 
@@ -173,18 +174,18 @@ int main(int argc, char *argv[])
     out << "download, 115200 bit/s:" << Qt::endl;
     printDownload("  128 KiB", paced128, true);
     printDownload("  256 KiB", paced256, true);
-    out << "polling: " << poll.refreshes << " refreshes in " << QString::number(poll.seconds, 'f', 1) << " s, "
-        << QString::number(poll.cpuSeconds / qMax(1, poll.refreshes) * 1e3, 'f', 2) << " ms CPU per refresh, "
-        << QString::number(poll.cpuSeconds / poll.seconds * 100, 'f', 2) << " % of one core" << Qt::endl;
+    out << "polling: " << poll.refreshes << " refreshes in " << fixedText(poll.seconds, 1) << " s, "
+        << fixedText(poll.cpuSeconds / qMax(1, poll.refreshes) * 1e3, 2) << " ms CPU per refresh, "
+        << fixedText(poll.cpuSeconds / poll.seconds * 100, 2) << " % of one core" << Qt::endl;
     out << "program cost per 8-block transaction (unpaced, 128 KiB): "
-        << QString::number(unpaced128.wallSeconds / unpaced128.transactions * 1e6, 'f', 0) << " us wall, "
-        << QString::number(unpaced128.cpuSeconds / unpaced128.transactions * 1e6, 'f', 0)
+        << fixedText(unpaced128.wallSeconds / unpaced128.transactions * 1e6, 0) << " us wall, "
+        << fixedText(unpaced128.cpuSeconds / unpaced128.transactions * 1e6, 0)
         << " us CPU (target < 200 us)" << Qt::endl;
-    out << "CPU time of the whole download: unpaced 128 KiB " << QString::number(unpaced128.cpuSeconds, 'f', 2)
-        << " s, paced 128 KiB " << QString::number(paced128.cpuSeconds, 'f', 2) << " s of "
-        << QString::number(paced128.wallSeconds, 'f', 1) << " s" << Qt::endl;
-    out << "wire-time ratio: 128 KiB " << QString::number(paced128.wallSeconds / paced128.wireSeconds, 'f', 3)
-        << ", 256 KiB " << QString::number(paced256.wallSeconds / paced256.wireSeconds, 'f', 3)
+    out << "CPU time of the whole download: unpaced 128 KiB " << fixedText(unpaced128.cpuSeconds, 2)
+        << " s, paced 128 KiB " << fixedText(paced128.cpuSeconds, 2) << " s of "
+        << fixedText(paced128.wallSeconds, 1) << " s" << Qt::endl;
+    out << "wire-time ratio: 128 KiB " << fixedText(paced128.wallSeconds / paced128.wireSeconds, 3)
+        << ", 256 KiB " << fixedText(paced256.wallSeconds / paced256.wireSeconds, 3)
         << " (target <= 1.050)" << Qt::endl;
     return 0;
 }
