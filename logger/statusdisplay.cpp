@@ -64,12 +64,18 @@ QString freeMemoryText(float percent)
     return QString::number(percent, 'g', 6) + QLatin1Char('%');
 }
 
+BatteryLevel batteryLevel(quint8 batteryCode)
+{
+    return batteryCode <= 2 ? BatteryLevel::VeryLow : batteryCode == 3 ? BatteryLevel::Low : BatteryLevel::Good;
+}
+
 QString batteryText(quint8 batteryCode)
 {
-    if (batteryCode <= 2)
-        return QStringLiteral("<font color= red>Very low Battery</font> ");
-    if (batteryCode == 3)
-        return QStringLiteral("<font color= orange>Low Battery</font> ");
+    switch (batteryLevel(batteryCode)) {
+    case BatteryLevel::VeryLow: return QStringLiteral("<font color= red>Very low Battery</font> ");
+    case BatteryLevel::Low: return QStringLiteral("<font color= orange>Low Battery</font> ");
+    case BatteryLevel::Good: break;
+    }
     return QString();
 }
 

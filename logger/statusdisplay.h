@@ -20,6 +20,8 @@ quint32 memoryTopFor(quint8 memorySizeCode);      // 0x3FFFF for code 4, else 0x
 quint32 memorySizeFor(quint8 memorySizeCode);     // bytes, after 0/255 became 2
 float freeMemoryPercentFor(quint32 usedBytes, quint8 memorySizeCode);
 QString freeMemoryText(float percent);            // "87%"
+enum class BatteryLevel { VeryLow, Low, Good };
+BatteryLevel batteryLevel(quint8 batteryCode);    // 0..2 very low, 3 low, 4 and above good
 QString batteryText(quint8 batteryCode);          // rich text, may be empty
 
 // The campaign start from the six BCD bytes of block 0x01000030 (year, month, day, hour,
