@@ -105,7 +105,7 @@ bool confirmed(const QString &question)
     std::fputs(qPrintable(question + QStringLiteral(" [y/N] ")), stderr);
     std::fflush(stderr);
     std::string answer;
-    if (!std::getline(std::cin, answer))
+    if (!std::getline(std::cin, answer) || interrupted())
         return false;
     return answer == "y" || answer == "Y" || answer == "yes";
 }
