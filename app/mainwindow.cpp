@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 const QString comUnknownText = QStringLiteral("<img src=icon/unknownsignal.png></img><font color= orange><b>COM ?</b></font>");
 const QString noComText = QStringLiteral("<img src=icon/nosignal.png></img><font color= red><b>NO COM</b></font>");
@@ -183,6 +185,9 @@ void MainWindow::on_startButton_clicked()
                 return;
             enter(Situation::WaitingForDialog);
             startDialog->show();
+            // The menu used during the wake-ups acts now, beside the new-campaign dialog.
+            if (std::exchange(state.pending, Action::None) == Action::Connection)
+                on_actionConnection_triggered();
             return;
         }
         if (!askRetryCom(this)) {
