@@ -8,6 +8,8 @@
 
 #include <array>
 
+class CampaignWindow;
+class QAction;
 class QProgressDialog;
 class QSaveFile;
 class QTimer;
@@ -31,6 +33,9 @@ public:
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Shows an export file in the campaign window.
+    void openCampaignFile(const QString &path);
 
 private slots:
     void on_readButton_clicked();
@@ -67,6 +72,11 @@ private:
     // A button pressed while a refresh waits for the logger acts once the refresh is over.
     bool deferWhileRefreshing(Deferred action);
 
+    // Campaign menu (mainwindow_campaign.cpp)
+    void setupCampaignMenu();
+    void campaignDownloadCompleted(const QString &path);
+    CampaignWindow *campaignWindow();
+
     QTimer *timer;
     Ui::MainWindow *ui;
     ManageSerialPort *portManager;
@@ -81,6 +91,9 @@ private:
     std::array<quint8, MEMORY_IMAGE_SIZE> memoryImage{};
     bool refreshing = false;
     Deferred deferred = Deferred::None;
+    CampaignWindow *campaign = nullptr;
+    QAction *showLastDownloadAction = nullptr;
+    QString lastDownloadPath;
 };
 
 #endif

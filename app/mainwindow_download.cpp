@@ -79,6 +79,8 @@ MainWindow::Outcome MainWindow::downloadCampaign()
     const bool committed = exportError.isEmpty() && exportFile->commit();
     if (!committed && exportError.isEmpty())
         exportError = exportFile->fileName() + QStringLiteral(": ") + exportFile->errorString();
+    if (committed)
+        campaignDownloadCompleted(exportFile->fileName());
     delete exportFile;
     exportFile = nullptr;
     return committed ? Outcome::Complete : Outcome::WriteFailed;

@@ -2,7 +2,7 @@
 # Installs what building, testing and running VanTorel needs, only what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
           libgl-dev xvfb xauth clang-14 libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
