@@ -1,0 +1,159 @@
+// Export files read back, their statistics and the reduction for the chart.
+
+#include "campaignstatistics.h"
+
+#include <QtTest>
+
+namespace {
+
+const QByteArray header1 = "Vantorel\t\r\n\t1234\r\n\tVantorel Temp\r\nDate\t\xB0" "C\r\n";
+const QByteArray header3 = "Vantorel\t\r\n\t1234\r\n\tVantorel Temp\tHumidity\r\nDate\t\xB0" "C\t%RH\r\n";
+
+// Every value as text, rows separated by '|', "o" after an overflow row.
+QString cells(const ExportData &data)
+{
+    QStringList rows;
+    for (size_t r = 0; r < data.rowCount(); ++r) {
+        QStringList row;
+        for (const auto &column : data.values)
+            row << QString::number(column[r]);
+        rows << row.join(QLatin1Char(' ')) + (data.rowKinds[r] == ExportData::Overflow ? "o" : "");
+    }
+    return rows.join(QLatin1Char('|'));
+}
+
+ExportData parsed(const QByteArray &text)
+{
+    ExportData data;
+    QString error;
+    if (!parseExportText(text, QStringLiteral("t.tsv"), data, error))
+        qWarning() << error;
+    return data;
+}
+
+} // namespace
+
+class TestExportReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected");  // cells, or the start of the message
+        QTest::newRow("CR LF, Latin-1") << header1 + "26/11/2014 16:52:00\t21.5\r\n" << "21.5";
+        QTest::newRow("LF, UTF-8 with mark")
+            << QByteArray("\xEF\xBB\xBFVantorel\n\t1234\n\tVantorel Temp\nDate\t\xC2\xB0" "C\n01/01/2015 00:00:00\t-3.2\n\n")
+            << "-3.2";
+        QTest::newRow("placeholder, overflow of 2 bytes")
+            << header1 + "26/11/2014 16:52:00\t-\r\n26/11/2014 16:53:00\toverflow\t\r\n" << "nan|nano";
+        QTest::newRow("overflow of 4 bytes, padded") << header3 + "29/02/2016 23:59:59\toverflow\toverflow\t\t\r\n"
+                                                     << "nan nano";
+        QTest::newRow("truncated header") << QByteArray("Vantorel\t\r\n\t1234\r\n\tVantorel Temp\r\n")
+                                          << "t.tsv, line 4:";
+        QTest::newRow("binary garbage") << QByteArray("\x7F" "ELF\x02\x01\x00\x00\x00\n\xFF\xFE", 14) << "t.tsv, line 1:";
+        QTest::newRow("no serial") << QByteArray("Vantorel\t\r\n\t\r\n\tA\r\nDate\t?\r\n") << "t.tsv, line 2:";
+        QTest::newRow("units against names") << header3.left(header3.size() - 6) + "\r\n" << "t.tsv, line 4:";
+        QTest::newRow("wrong column count") << header3 + "26/11/2014 16:52:00\t21.5\r\n" << "t.tsv, line 5:";
+        QTest::newRow("bad date") << header1 + "26/11/2014 16:52:00\t1\r\n29/02/2015 10:00:00\t1\r\n" << "t.tsv, line 6:";
+        QTest::newRow("comma decimal") << header1 + "26/11/2014 16:52:00\t21,5\r\n" << "t.tsv, line 5:";
+        QTest::newRow("blank line inside") << header1 + "\r\n26/11/2014 16:52:00\t1\r\n" << "t.tsv, line 5:";
+        QTest::newRow("huge line") << header1 + QByteArray(3 << 20, '7') << "t.tsv, line 5:";
+    }
+
+    void read()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, expected);
+        ExportData data;
+        QString error;
+        const bool ok = parseExportText(text, QStringLiteral("t.tsv"), data, error);
+        QCOMPARE(ok ? cells(data) : error.left(expected.size()), expected);
+        if (ok)
+            QCOMPARE(data.units.first(), QStringLiteral("\u00B0C"));
+    }
+
+    // Lines cut by the chunks of the reader come out whole.
+    void largeFile()
+    {
+        QByteArray text = header1;
+        for (int i = 0; i < 60000; ++i)
+            text += "26/11/2014 16:52:00\t" + QByteArray::number(i % 1000) + ".5\r\n";
+        const ExportData data = parsed(text);
+        QCOMPARE(int(data.rowCount()), 60000);
+        double sum = 0;
+        for (double v : data.values[0])
+            sum += v;
+        QCOMPARE(sum, 60.0 * 499500 + 30000);
+    }
+
+    void statistics_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected");
+        // Minimum 1 first at 00:00, maximum 9 first at 00:02, mean 30/6; a value stands for
+        // the minute up to the next stamp, the last one for the step before it; the
+        // placeholder neither counts nor ends the run above 8.
+        QTest::newRow("limits 2 and 8")
+            << header1 + "01/01/2015 00:00:00\t1\n01/01/2015 00:01:00\t5\n01/01/2015 00:02:00\t9\n"
+                         "01/01/2015 00:03:00\t-\n01/01/2015 00:04:00\t9\n01/01/2015 00:05:00\t5\n"
+                         "01/01/2015 00:06:00\t1\n"
+            << "6 1 01/01/2015 00:00:00 9 01/01/2015 00:02:00 5.00 5.64 120 120 3";
+        // exp(-10000/293.15) and exp(-10000/303.15) averaged: 26.26, above the mean of 25.
+        QTest::newRow("mean kinetic temperature")
+            << header1 + "01/01/2015 00:00:00\t20\n01/01/2015 00:10:00\t30\n"
+            << "2 20 01/01/2015 00:00:00 30 01/01/2015 00:10:00 25.00 26.26 0 1200 1";
+        QTest::newRow("no kinetic temperature but for \u00B0C")
+            << QByteArray("Vantorel\n\t1\n\tVantorel Impulse\nDate\tPulses\n01/01/2015 00:00:00\t20\n")
+            << "1 20 01/01/2015 00:00:00 20 01/01/2015 00:00:00 20.00 nan 0 0 1";
+    }
+
+    void statistics()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, expected);
+        const ExportData data = parsed(text);
+        const ColumnStatistics s = computeStatistics(data, {{2.0, 8.0}}).columns.at(0);
+        const QString got = QStringList{QString::number(s.count), QString::number(s.minimum), stampText(s.minimumTime),
+                                        QString::number(s.maximum), stampText(s.maximumTime),
+                                        QString::number(s.mean, 'f', 2), QString::number(s.meanKinetic, 'f', 2),
+                                        QString::number(s.secondsBelow), QString::number(s.secondsAbove),
+                                        QString::number(s.excursions)}
+                                .join(QLatin1Char(' '));
+        QCOMPARE(got, expected);
+    }
+
+    void reduction_data()
+    {
+        QTest::addColumn<int>("buckets");
+        QTest::newRow("one column") << 1;
+        QTest::newRow("ten columns") << 10;
+        QTest::newRow("more columns than rows") << 5000;
+    }
+
+    // Spikes of one row survive, a gap stays a gap, and the points stay few and in order.
+    void reduction()
+    {
+        QFETCH(int, buckets);
+        std::vector<qint64> times(2000);
+        std::vector<double> values(2000);
+        for (size_t i = 0; i < times.size(); ++i) {
+            times[i] = 1000 + qint64(i) * 60;
+            values[i] = std::sin(double(i) / 50.0);
+        }
+        values[123] = 5;
+        values[1777] = -7;
+        for (size_t i = 400; i < 420; ++i)
+            values[i] = std::nan("");
+        const std::vector<QPointF> points = reduceMinMax(times, values, times.front(), times.back(), buckets);
+        QVERIFY(std::count(points.begin(), points.end(), QPointF(times[123] * 1000.0, 5)) == 1);
+        QVERIFY(std::count(points.begin(), points.end(), QPointF(times[1777] * 1000.0, -7)) == 1);
+        QCOMPARE(std::count_if(points.begin(), points.end(), [](const QPointF &p) { return std::isnan(p.y()); }), 1);
+        QVERIFY(points.size() <= size_t(std::min(2 * buckets + 4, 2000)));
+        QVERIFY(std::is_sorted(points.begin(), points.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExportReader)
+#include "tst_exportreader.moc"
