@@ -33,7 +33,9 @@ void printAligned(QTextStream &out, const QList<QStringList> &rows)
         QString text;
         for (int c = 0; c < row.size(); ++c)
             text += c == 0 ? row[c].leftJustified(widths[c] + 2) : row[c].rightJustified(widths[c] + 2);
-        out << text.trimmed() << '\n';
+        while (text.endsWith(QLatin1Char(' ')))
+            text.chop(1);
+        out << text << '\n';
     }
 }
 

@@ -207,6 +207,7 @@ void CampaignWindow::buildChart()
             low = 0, high = 1;
         const double pad = high > low ? (high - low) * 0.05 : 1;
         valueAxes[a]->setRange(low - pad, high + pad);
+        valueAxes[a]->applyNiceNumbers();
     }
     updateLimitSeries();
     connect(timeAxis, &QDateTimeAxis::rangeChanged, this, &CampaignWindow::redraw);
@@ -238,6 +239,8 @@ void CampaignWindow::redraw()
 {
     const qint64 from = axisSeconds(timeAxis->min());
     const qint64 to = axisSeconds(timeAxis->max());
+    // Seconds only where they tell something.
+    timeAxis->setFormat(to - from < 1800 ? QStringLiteral("dd/MM/yy hh:mm:ss") : QStringLiteral("dd/MM/yy hh:mm"));
     // About two points per pixel column: each column's minimum and maximum.
     const int buckets = std::max(100, int(chart->plotArea().width()));
     for (int c = 0; c < data.columnCount(); ++c) {
@@ -297,7 +300,10 @@ void CampaignWindow::updateLimitSeries()
         QValueAxis *axis = series[c].axis;
         for (double v : {l.low, l.high}) {
             if (!std::isnan(v) && (v < axis->min() || v > axis->max()))
+            {
                 axis->setRange(std::min(axis->min(), v - 0.5), std::max(axis->max(), v + 0.5));
+                axis->applyNiceNumbers();
+            }
         }
     }
 }
