@@ -2,6 +2,7 @@
 
 #include "devicetypes.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -251,45 +252,22 @@ QString ExportData::columnTitle(int column) const
     return columnNames.value(column) + QStringLiteral(" (") + units.value(column) + QLatin1Char(')');
 }
 
-bool parseExportText(const QByteArray &text, const QString &name, ExportData &data, QString &error)
-{
-    reset(data, name);
-    Parser parser(name, data, error);
-    parser.reserve = size_t(text.size() / MIN_RECORD_LINE + 1);
-    const char *p = text.constData();
-    const char *end = p + text.size();
-    while (p < end) {
-        const char *nl = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-        const char *lineEnd = nl ? nl : end;
-        if (lineEnd - p > MAX_LINE) {
-            ++parser.lineNumber;
-            return parser.fail(QStringLiteral("the line is too long for an export file"));
-        }
-        if (!parser.line(p, lineEnd))
-            return false;
-        p = nl ? nl + 1 : end;
-    }
-    return parser.finish();
-}
+namespace {
 
-bool readExportFile(const QString &path, ExportData &data, QString &error)
+// Line by line in chunks: memory stays flat whatever the size, and a file without line
+// ends stops at its first too long line.
+bool readExport(QIODevice &device, const QString &name, ExportData &data, QString &error)
 {
-    const QString name = QFileInfo(path).fileName();
     reset(data, name);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: cannot be opened (%2)").arg(path, file.errorString());
-        return false;
-    }
     Parser parser(name, data, error);
     // Reserved but untouched memory costs nothing; this spares the copies of growing.
-    parser.reserve = size_t(qMin<qint64>(file.size() / MIN_RECORD_LINE + 1, 64 << 20));
+    parser.reserve = size_t(qMin<qint64>(device.size() / MIN_RECORD_LINE + 1, 64 << 20));
     QByteArray buffer(int(CHUNK + MAX_LINE + 1), Qt::Uninitialized);
     qint64 kept = 0;
     for (;;) {
-        const qint64 got = file.read(buffer.data() + kept, CHUNK);
+        const qint64 got = device.read(buffer.data() + kept, CHUNK);
         if (got < 0) {
-            error = QStringLiteral("%1: read error (%2)").arg(path, file.errorString());
+            error = QStringLiteral("%1: read error (%2)").arg(name, device.errorString());
             return false;
         }
         const char *p = buffer.constData();
@@ -314,6 +292,26 @@ bool readExportFile(const QString &path, ExportData &data, QString &error)
             break;
     }
     return parser.finish();
+}
+
+} // namespace
+
+bool parseExportText(const QByteArray &text, const QString &name, ExportData &data, QString &error)
+{
+    QBuffer buffer(const_cast<QByteArray *>(&text));
+    buffer.open(QIODevice::ReadOnly);
+    return readExport(buffer, name, data, error);
+}
+
+bool readExportFile(const QString &path, ExportData &data, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reset(data, QFileInfo(path).fileName());
+        error = QStringLiteral("%1: cannot be opened (%2)").arg(path, file.errorString());
+        return false;
+    }
+    return readExport(file, QFileInfo(path).fileName(), data, error);
 }
 
 QString stampText(qint64 seconds)
