@@ -1,6 +1,9 @@
 // Export files read back, their statistics and the reduction for the chart.
 
 #include "campaignstatistics.h"
+#include "devicetypes.h"
+#include "exportfile.h"
+#include "records.h"
 
 #include <QtTest>
 
@@ -9,17 +12,16 @@ namespace {
 const QByteArray header1 = "Vantorel\t\r\n\t1234\r\n\tVantorel Temp\r\nDate\t\xB0" "C\r\n";
 const QByteArray header3 = "Vantorel\t\r\n\t1234\r\n\tVantorel Temp\tHumidity\r\nDate\t\xB0" "C\t%RH\r\n";
 
-// Every value as text, rows separated by '|', "o" after an overflow row.
+// Every value as text, each followed by a space; each row ends in '|', "o|" after an overflow.
 QString cells(const ExportData &data)
 {
-    QStringList rows;
+    QString text;
     for (size_t r = 0; r < data.rowCount(); ++r) {
-        QStringList row;
         for (const auto &column : data.values)
-            row << QString::number(column[r]);
-        rows << row.join(QLatin1Char(' ')) + (data.rowKinds[r] == ExportData::Overflow ? "o" : "");
+            text += QString::number(column[r]) + QLatin1Char(' ');
+        text += data.rowKinds[r] == ExportData::Overflow ? "o|" : "|";
     }
-    return rows.join(QLatin1Char('|'));
+    return text;
 }
 
 ExportData parsed(const QByteArray &text)
@@ -42,18 +44,17 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("expected");  // cells, or the start of the message
-        QTest::newRow("CR LF, Latin-1") << header1 + "26/11/2014 16:52:00\t21.5\r\n" << "21.5";
+        QTest::newRow("CR LF, Latin-1") << header1 + "26/11/2014 16:52:00\t21.5\r\n" << "21.5 |";
         QTest::newRow("LF, UTF-8 with mark")
             << QByteArray("\xEF\xBB\xBFVantorel\n\t1234\n\tVantorel Temp\nDate\t\xC2\xB0" "C\n01/01/2015 00:00:00\t-3.2\n\n")
-            << "-3.2";
+            << "-3.2 |";
         QTest::newRow("placeholder, overflow of 2 bytes")
-            << header1 + "26/11/2014 16:52:00\t-\r\n26/11/2014 16:53:00\toverflow\t\r\n" << "nan|nano";
+            << header1 + "26/11/2014 16:52:00\t-\r\n26/11/2014 16:53:00\toverflow\t\r\n" << "nan |nan o|";
         QTest::newRow("overflow of 4 bytes, padded") << header3 + "29/02/2016 23:59:59\toverflow\toverflow\t\t\r\n"
-                                                     << "nan nano";
+                                                     << "nan nan o|";
         QTest::newRow("truncated header") << QByteArray("Vantorel\t\r\n\t1234\r\n\tVantorel Temp\r\n")
                                           << "t.tsv, line 4:";
         QTest::newRow("binary garbage") << QByteArray("\x7F" "ELF\x02\x01\x00\x00\x00\n\xFF\xFE", 14) << "t.tsv, line 1:";
-        QTest::newRow("no serial") << QByteArray("Vantorel\t\r\n\t\r\n\tA\r\nDate\t?\r\n") << "t.tsv, line 2:";
         QTest::newRow("units against names") << header3.left(header3.size() - 6) + "\r\n" << "t.tsv, line 4:";
         QTest::newRow("wrong column count") << header3 + "26/11/2014 16:52:00\t21.5\r\n" << "t.tsv, line 5:";
         QTest::newRow("bad date") << header1 + "26/11/2014 16:52:00\t1\r\n29/02/2015 10:00:00\t1\r\n" << "t.tsv, line 6:";
@@ -74,18 +75,41 @@ private slots:
             QCOMPARE(data.units.first(), QStringLiteral("\u00B0C"));
     }
 
-    // Lines cut by the chunks of the reader come out whole.
-    void largeFile()
+    // What a download of each type writes, wrapped or not, reads back line for line (the
+    // wrapped ones run over several chunks of the reader).
+    void everyTypeWritten_data()
     {
-        QByteArray text = header1;
-        for (int i = 0; i < 60000; ++i)
-            text += "26/11/2014 16:52:00\t" + QByteArray::number(i % 1000) + ".5\r\n";
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint32>("usedBytes");
+        for (int type = 0; type <= 10; ++type) {
+            QTest::addRow("type %d", type) << type << 4000u;
+            QTest::addRow("type %d wrapped", type) << type << 0x20100u;
+        }
+    }
+
+    void everyTypeWritten()
+    {
+        QFETCH(int, type);
+        QFETCH(quint32, usedBytes);
+        std::vector<quint8> image(MEMORY_IMAGE_SIZE);
+        for (size_t i = 0; i < image.size(); ++i)
+            image[i] = quint8(i * 7919 >> 3);
+        RecordPassParams params;
+        params.deviceType = quint8(type);
+        params.recordSize = recordSizeOf(quint8(type));
+        params.periodSeconds = 60;
+        params.endAddress = usedBytes;
+        params.memoryWrapped = usedBytes > params.topAddress;
+        params.startTime = QDateTime(QDate(2014, 11, 26), QTime(16, 52), Qt::UTC);
+        QByteArray text = exportHeader(0x12345, quint8(type));
+        RecordPass pass(params, image.data());
+        pass.writeLines(text, 1 << 20);
         const ExportData data = parsed(text);
-        QCOMPARE(int(data.rowCount()), 60000);
-        double sum = 0;
-        for (double v : data.values[0])
-            sum += v;
-        QCOMPARE(sum, 60.0 * 499500 + 30000);
+        QCOMPARE(quint64(data.rowCount()), pass.lineCount());
+        QCOMPARE(data.serial, QStringLiteral("00012345"));
+        QCOMPARE(data.deviceType, quint8(type == 5 ? 1 : type == 9 ? 4 : type));
+        QCOMPARE(qint64(std::count(data.rowKinds.begin(), data.rowKinds.end(), ExportData::Overflow)),
+                 qint64(text.count("overflow")) / data.columnCount());
     }
 
     void statistics_data()
@@ -115,12 +139,9 @@ private slots:
         QFETCH(QString, expected);
         const ExportData data = parsed(text);
         const ColumnStatistics s = computeStatistics(data, {{2.0, 8.0}}).columns.at(0);
-        const QString got = QStringList{QString::number(s.count), QString::number(s.minimum), stampText(s.minimumTime),
-                                        QString::number(s.maximum), stampText(s.maximumTime),
-                                        QString::number(s.mean, 'f', 2), QString::number(s.meanKinetic, 'f', 2),
-                                        QString::number(s.secondsBelow), QString::number(s.secondsAbove),
-                                        QString::number(s.excursions)}
-                                .join(QLatin1Char(' '));
+        const QString got = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10").arg(s.count).arg(s.minimum)
+            .arg(stampText(s.minimumTime)).arg(s.maximum).arg(stampText(s.maximumTime)).arg(s.mean, 0, 'f', 2)
+            .arg(s.meanKinetic, 0, 'f', 2).arg(s.secondsBelow).arg(s.secondsAbove).arg(s.excursions);
         QCOMPARE(got, expected);
     }
 
@@ -147,8 +168,8 @@ private slots:
         for (size_t i = 400; i < 420; ++i)
             values[i] = std::nan("");
         const std::vector<QPointF> points = reduceMinMax(times, values, times.front(), times.back(), buckets);
-        QVERIFY(std::count(points.begin(), points.end(), QPointF(times[123] * 1000.0, 5)) == 1);
-        QVERIFY(std::count(points.begin(), points.end(), QPointF(times[1777] * 1000.0, -7)) == 1);
+        for (const QPointF &spike : {QPointF(times[123] * 1000.0, 5), QPointF(times[1777] * 1000.0, -7)})
+            QCOMPARE(std::count(points.begin(), points.end(), spike), 1);
         QCOMPARE(std::count_if(points.begin(), points.end(), [](const QPointF &p) { return std::isnan(p.y()); }), 1);
         QVERIFY(points.size() <= size_t(std::min(2 * buckets + 4, 2000)));
         QVERIFY(std::is_sorted(points.begin(), points.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
