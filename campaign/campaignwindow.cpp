@@ -312,25 +312,32 @@ void CampaignWindow::fillStatistics()
 {
     filling = true;
     const StatisticsTable table = statisticsTable(data, stats);
-    statisticsView->clear();
-    statisticsView->setColumnCount(int(table.header.size()) - 1);
-    statisticsView->setRowCount(int(table.rows.size()));
+    // Texts are set in place: this runs inside the table's own signal when a limit is typed.
+    if (statisticsView->rowCount() != table.rows.size() || statisticsView->columnCount() != table.header.size() - 1) {
+        statisticsView->clear();
+        statisticsView->setColumnCount(int(table.header.size()) - 1);
+        statisticsView->setRowCount(int(table.rows.size()));
+        for (int r = 0; r < table.rows.size(); ++r) {
+            const bool limit = r == StatisticsTable::LOWER_LIMIT_ROW || r == StatisticsTable::UPPER_LIMIT_ROW;
+            for (int c = 0; c < statisticsView->columnCount(); ++c) {
+                auto *item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                item->setFlags(limit ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable
+                                     : Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+                if (limit)
+                    item->setBackground(QColor(255, 255, 224));
+                statisticsView->setItem(r, c, item);
+            }
+        }
+        statisticsView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+        statisticsView->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    }
     statisticsView->setHorizontalHeaderLabels(table.header.mid(1));
     for (int r = 0; r < table.rows.size(); ++r) {
         statisticsView->setVerticalHeaderItem(r, new QTableWidgetItem(table.rows[r][0]));
-        const bool limit = r == StatisticsTable::LOWER_LIMIT_ROW || r == StatisticsTable::UPPER_LIMIT_ROW;
-        for (int c = 1; c < table.rows[r].size(); ++c) {
-            auto *item = new QTableWidgetItem(table.rows[r][c]);
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            item->setFlags(limit ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable
-                                 : Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-            if (limit)
-                item->setBackground(QColor(255, 255, 224));
-            statisticsView->setItem(r, c - 1, item);
-        }
+        for (int c = 1; c < table.rows[r].size(); ++c)
+            statisticsView->item(r, c - 1)->setText(table.rows[r][c]);
     }
-    statisticsView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    statisticsView->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     filling = false;
 }
 

@@ -262,10 +262,12 @@ bool readExport(QIODevice &device, const QString &name, ExportData &data, QStrin
     Parser parser(name, data, error);
     // Reserved but untouched memory costs nothing; this spares the copies of growing.
     parser.reserve = size_t(qMin<qint64>(device.size() / MIN_RECORD_LINE + 1, 64 << 20));
-    QByteArray buffer(int(CHUNK + MAX_LINE + 1), Qt::Uninitialized);
+    // What is kept of a line never exceeds MAX_LINE, so a chunk always fits behind it.
+    const qint64 chunk = qMin(CHUNK, qMax<qint64>(device.size(), MAX_LINE + 1));
+    QByteArray buffer(int(chunk + MAX_LINE + 1), Qt::Uninitialized);
     qint64 kept = 0;
     for (;;) {
-        const qint64 got = device.read(buffer.data() + kept, CHUNK);
+        const qint64 got = device.read(buffer.data() + kept, chunk);
         if (got < 0) {
             error = QStringLiteral("%1: read error (%2)").arg(name, device.errorString());
             return false;
