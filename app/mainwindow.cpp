@@ -7,6 +7,8 @@
 #include "settings.h"
 #include "start.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QMessageBox>
 #include <QTimer>
@@ -16,7 +18,6 @@ const QString comUnknownText = QStringLiteral("<img src=icon/unknownsignal.png><
 const QString noComText = QStringLiteral("<img src=icon/nosignal.png></img><font color= red><b>NO COM</b></font>");
 const QString disconnectedText = QStringLiteral("<img src=icon/nosignal.png></img><font color= red><b>COM DISCONNECTED</b></font>");
 const QString comOkText = QStringLiteral("<img src=icon/signal.png></img><font color= green><b>COM OK</b></font> ");
-constexpr int REOPEN_DELAY_MS = 100;
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -25,7 +26,7 @@ MainWindow::MainWindow(QWidget *parent)
     portManager = new ManageSerialPort(this);
     portManager->setObjectName(QStringLiteral("portManager"));
     connectionDialog = new connection(portManager);
-    startDialog = new start(portManager);
+    startDialog = new start(portManager, &state);
     timer = new QTimer(this);
     timer->setObjectName(QStringLiteral("timer"));
     connect(timer, &QTimer::timeout, this, &MainWindow::timerSlot);
@@ -53,15 +54,16 @@ MainWindow::MainWindow(QWidget *parent)
     if (settings.contains(SettingsKey::comPort)) {
         portManager->openPort(settings.value(SettingsKey::comPort).toString());
         if (portManager->isOpen()) {
-            timer->start(POLL_INTERVAL_MS);
-        } else {
-            qDebug() << "port not open";
-            connectionDialog->show();
+            enter(Situation::Polling);
+            return;
         }
+        qDebug() << "port not open";
     } else {
         qDebug() << "No value on the configuration file";
-        connectionDialog->show();
     }
+    // The buttons stay usable behind the first connection dialog; nothing polls until it closes.
+    state.situation = Situation::WaitingForDialog;
+    connectionDialog->show();
 }
 
 MainWindow::~MainWindow()
@@ -72,24 +74,82 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
-void MainWindow::stopPolling()
+void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // Wake-ups, retry boxes and read-outs all look at this and give up; quitting also
+    // ends the dialogs' loops, so no process goes on without its window.
+    state.quitting = true;
     timer->stop();
-    ui->centralWidget->setEnabled(false);
+    connectionDialog->hide();
+    startDialog->hide();
+    event->accept();
+    QCoreApplication::quit();
 }
 
-void MainWindow::resumePolling()
+void MainWindow::enter(Situation situation)
 {
-    ui->centralWidget->setEnabled(true);
-    timer->start(POLL_INTERVAL_MS);
+    state.situation = situation;
+    switch (situation) {
+    case Situation::Polling:
+        ui->centralWidget->setEnabled(true);
+        // A refresh that succeeded has already set the next tick a second after its wake-up.
+        if (!timer->isActive() || timer->interval() != POLL_INTERVAL_MS)
+            timer->start(POLL_INTERVAL_MS);
+        break;
+    case Situation::FastRetry:
+        ui->centralWidget->setEnabled(true);
+        timer->start(portManager->isOpen() ? 0 : CLOSED_PORT_RETRY_MS);
+        break;
+    case Situation::Refreshing:
+        break;
+    case Situation::Busy:
+    case Situation::WaitingForDialog:
+        timer->stop();
+        ui->centralWidget->setEnabled(false);
+        break;
+    }
 }
 
-bool MainWindow::deferWhileRefreshing(Deferred action)
+bool MainWindow::admit(Action action)
 {
-    if (!refreshing)
+    if (state.quitting)
         return false;
-    deferred = action;
-    return true;
+    if (state.idle())
+        return true;
+    // The menu stays usable beside the new-campaign dialog while it only waits for the user.
+    if (action == Action::Connection && state.situation == Situation::WaitingForDialog)
+        return !connectionDialog->isVisible();
+    if (state.situation == Situation::Refreshing || state.situation == Situation::Busy)
+        state.pending = action;
+    return false;
+}
+
+void MainWindow::settle(Situation next, const QWidget *closing)
+{
+    if (state.quitting) {
+        timer->stop();
+        return;
+    }
+    // Another dialog is still open: polling waits for its closed() too.
+    const auto open = [closing](const QWidget *dialog) { return dialog != closing && dialog->isVisible(); };
+    if (open(connectionDialog) || open(startDialog)) {
+        enter(Situation::WaitingForDialog);
+        return;
+    }
+    enter(next);
+    switch (std::exchange(state.pending, Action::None)) {
+    case Action::Read:
+        on_readButton_clicked();
+        break;
+    case Action::Start:
+        on_startButton_clicked();
+        break;
+    case Action::Connection:
+        on_actionConnection_triggered();
+        break;
+    case Action::None:
+        break;
+    }
 }
 
 bool MainWindow::wakeUpLogger()
@@ -98,32 +158,36 @@ bool MainWindow::wakeUpLogger()
     // watcher is closed without a plug event: try it again.
     if (!portManager->isOpen())
         reopenConfiguredPort();
-    for (int attempt = 0; attempt < 5; ++attempt)
-        if (portManager->wakeUpDevice())
-            return true;
-    return false;
+    return !state.quitting && Device::wakeUp(*portManager);
 }
 
 bool MainWindow::askRetryCom(QWidget *parent)
 {
+    if (state.quitting)
+        return false;
+    // Only OK retries: a box closed because the program quits answers no button at all.
     return QMessageBox::warning(parent, QStringLiteral("Error COM"), QStringLiteral("Error COM, retry ?"),
                                 QMessageBox::Ok | QMessageBox::Cancel)
-        != QMessageBox::Cancel;
+        == QMessageBox::Ok
+        && !state.quitting;
 }
 
 void MainWindow::on_startButton_clicked()
 {
-    if (deferWhileRefreshing(Deferred::Start))
+    if (!admit(Action::Start))
         return;
-    stopPolling();
+    enter(Situation::Busy);
     for (;;) {
         if (wakeUpLogger() && readLoggerStatus()) {
             displayLoggerStatus();
+            if (state.quitting)
+                return;
+            enter(Situation::WaitingForDialog);
             startDialog->show();
             return;
         }
         if (!askRetryCom(this)) {
-            resumePolling();
+            settle(Situation::Polling);
             return;
         }
     }
@@ -131,9 +195,9 @@ void MainWindow::on_startButton_clicked()
 
 void MainWindow::on_actionConnection_triggered()
 {
-    if (deferWhileRefreshing(Deferred::Connection))
+    if (!admit(Action::Connection))
         return;
-    stopPolling();
+    enter(Situation::WaitingForDialog);
     connectionDialog->show();
 }
 
@@ -154,13 +218,10 @@ void MainWindow::com_closed()
 
 void MainWindow::com_open()
 {
-    // The adapter came back: reopen it so the next transaction finds the logger. Never
-    // under a transaction that waits for its answer.
-    if (portManager->isWaiting()) {
-        QTimer::singleShot(REOPEN_DELAY_MS, this, &MainWindow::com_open);
-        return;
-    }
-    reopenConfiguredPort();
+    // The adapter came back: reopen it now if nothing else uses the wire; otherwise the
+    // next refresh or wake-up finds the port closed and reopens it.
+    if (state.idle() && !portManager->isWaiting())
+        reopenConfiguredPort();
 }
 
 void MainWindow::reopenConfiguredPort()
@@ -174,15 +235,13 @@ void MainWindow::reopenConfiguredPort()
 
 void MainWindow::connection_closed()
 {
-    // With the new-campaign dialog still open, polling would share the wire with it.
-    if (startDialog->isVisible())
-        return;
-    resumePolling();
+    // An operation that runs settles the window itself when it is over.
+    if (state.situation == Situation::WaitingForDialog)
+        settle(Situation::Polling, connectionDialog);
 }
 
 void MainWindow::start_closed()
 {
-    if (connectionDialog->isVisible())
-        return;
-    resumePolling();
+    if (state.situation == Situation::WaitingForDialog)
+        settle(Situation::Polling, startDialog);
 }

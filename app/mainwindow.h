@@ -1,16 +1,14 @@
 #ifndef VANTOREL_MAINWINDOW_H
 #define VANTOREL_MAINWINDOW_H
 
-#include "records.h"
+#include "loggerdevice.h"
+#include "windowstate.h"
 
-#include <QDateTime>
 #include <QMainWindow>
-
-#include <array>
 
 class CampaignWindow;
 class QAction;
-class QProgressDialog;
+class QCloseEvent;
 class QSaveFile;
 class QTimer;
 class ManageSerialPort;
@@ -37,6 +35,10 @@ public:
     // Shows an export file in the campaign window.
     void openCampaignFile(const QString &path);
 
+protected:
+    // Closing the window ends whatever operation waits for the logger, and the program.
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_readButton_clicked();
     void on_startButton_clicked();
@@ -50,8 +52,9 @@ private slots:
     void start_closed();
 
 private:
+    using Situation = WindowState::Situation;
+    using Action = WindowState::Action;
     enum class Outcome { Complete, Cancelled, WriteFailed };
-    enum class Deferred { None, Read, Start, Connection };
 
     // Refresh
     bool readLoggerStatus();
@@ -60,17 +63,18 @@ private:
     // Campaign download
     Outcome downloadCampaign();
     bool openExportFile();
-    bool readRecordMemory(QProgressDialog &progress);
-    bool writeRecordLines(QProgressDialog &progress);
     void discardExportFile();
     // Start flow and shell
     bool wakeUpLogger();  // up to five wake-ups
     void reopenConfiguredPort();
     bool askRetryCom(QWidget *parent);
-    void resumePolling();
-    void stopPolling();
-    // A button pressed while a refresh waits for the logger acts once the refresh is over.
-    bool deferWhileRefreshing(Deferred action);
+    // The one place where the situation changes, with the timer and the buttons.
+    void enter(Situation situation);
+    // True when `action` may run now; while busy it is kept for later.
+    bool admit(Action action);
+    // An operation or a dialog (`closing`, still visible while it closes) is over: run
+    // what was asked meanwhile, else poll again.
+    void settle(Situation next, const QWidget *closing = nullptr);
 
     // Campaign menu (mainwindow_campaign.cpp)
     void setupCampaignMenu();
@@ -82,15 +86,10 @@ private:
     ManageSerialPort *portManager;
     connection *connectionDialog;
     start *startDialog;
-    quint32 topAddress = 0x1FFFF;
-    quint32 endAddress = 0;
-    quint32 readAddress = 0;
-    bool memoryWrapped = false;
+    WindowState state;
     QSaveFile *exportFile = nullptr;
     QString exportError;
-    std::array<quint8, MEMORY_IMAGE_SIZE> memoryImage{};
-    bool refreshing = false;
-    Deferred deferred = Deferred::None;
+    Device::RecordMemory recordMemory;
     CampaignWindow *campaign = nullptr;
     QAction *showLastDownloadAction = nullptr;
     QString lastDownloadPath;

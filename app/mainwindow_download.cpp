@@ -4,11 +4,9 @@
 #include "ui_mainwindow.h"
 
 #include "clock.h"
-#include "devicetypes.h"
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
-#include "registers.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -19,18 +17,14 @@
 #include <QProgressDialog>
 #include <QSaveFile>
 
-namespace {
-constexpr quint8 BLOCKS_PER_READ = 8;
-constexpr quint32 BYTES_PER_READ = 64;
-constexpr quint32 READ_ATTEMPTS = 5;
-constexpr int LINES_PER_SLICE = 65536;
-} // namespace
-
 void MainWindow::on_readButton_clicked()
 {
-    if (deferWhileRefreshing(Deferred::Read))
+    if (!admit(Action::Read))
         return;
-    switch (downloadCampaign()) {
+    const Outcome outcome = downloadCampaign();
+    if (state.quitting)
+        return;
+    switch (outcome) {
     case Outcome::Complete:
         QMessageBox::information(this, QStringLiteral("Read Data"),
                                  QStringLiteral("<font color=green>Download Complete</font>"));
@@ -45,17 +39,16 @@ void MainWindow::on_readButton_clicked()
                                  + exportError.toHtmlEscaped());
         break;
     }
-    resumePolling();
+    settle(Situation::Polling);
 }
 
 MainWindow::Outcome MainWindow::downloadCampaign()
 {
-    memoryWrapped = false;
     exportError.clear();
-    stopPolling();
+    enter(Situation::Busy);
     for (;;) {
         if (wakeUpLogger() && readLoggerStatus()) {
-            if (!openExportFile())
+            if (state.quitting || !openExportFile())
                 return Outcome::Cancelled;
             break;
         }
@@ -72,73 +65,40 @@ MainWindow::Outcome MainWindow::downloadCampaign()
     progress.show();
     progress.setValue(0);
 
-    if (!readRecordMemory(progress) || !writeRecordLines(progress)) {
+    const auto stopped = [&] { return progress.wasCanceled() || state.quitting; };
+    Device::DownloadCallbacks callbacks;
+    callbacks.progress = [&](quint32 bytesRead, quint32 bytesToRead) {
+        progress.setValue(int(qMin<quint64>(100, quint64(bytesRead) * 100 / bytesToRead)));
+    };
+    callbacks.cancelled = stopped;
+    callbacks.retryFailedBlock = [&] {
+        if (!askRetryCom(&progress))
+            return false;
+        if (!portManager->isOpen())
+            reopenConfiguredPort();
+        return true;
+    };
+    if (Device::readRecordMemory(*portManager, loggerStatus, recordMemory, callbacks)
+        != Device::DownloadResult::Complete) {
         discardExportFile();
         return Outcome::Cancelled;
     }
-    const bool committed = exportError.isEmpty() && exportFile->commit();
-    if (!committed && exportError.isEmpty())
+    const auto keepGoing = [&] {
+        QCoreApplication::processEvents();
+        return !stopped();
+    };
+    if (!Device::writeExport(*exportFile, loggerStatus, recordMemory, keepGoing, &exportError)) {
+        discardExportFile();
+        return exportError.isEmpty() ? Outcome::Cancelled : Outcome::WriteFailed;
+    }
+    const bool committed = exportFile->commit();
+    if (!committed)
         exportError = exportFile->fileName() + QStringLiteral(": ") + exportFile->errorString();
     if (committed)
         campaignDownloadCompleted(exportFile->fileName());
     delete exportFile;
     exportFile = nullptr;
     return committed ? Outcome::Complete : Outcome::WriteFailed;
-}
-
-bool MainWindow::readRecordMemory(QProgressDialog &progress)
-{
-    const LoggerStatus &s = loggerStatus;
-    topAddress = s.memorySizeCode == 4 ? 0x3FFFF : 0x1FFFF;
-    memoryWrapped = s.usedBytes > topAddress;
-    readAddress = 0;
-    endAddress = memoryWrapped ? topAddress + 1 : s.usedBytes;
-
-    while (readAddress < endAddress) {
-        if (!portManager->readBlocksRetry(s.address, Register::recordMemory + readAddress, BLOCKS_PER_READ,
-                                          READ_ATTEMPTS)) {
-            if (!askRetryCom(&progress))
-                return false;
-            wakeUpLogger();
-            continue;
-        }
-        const quint8 *data = portManager->replyData();
-        std::copy(data, data + BYTES_PER_READ, memoryImage.begin() + readAddress);
-        readAddress += BYTES_PER_READ;
-        progress.setValue(int(qMin<quint64>(100, quint64(readAddress) * 100 / endAddress)));
-        if (progress.wasCanceled())
-            return false;
-    }
-    return true;
-}
-
-bool MainWindow::writeRecordLines(QProgressDialog &progress)
-{
-    const LoggerStatus &s = loggerStatus;
-    RecordPassParams params = recordPassParams(s);
-    // From the type just read, not from an older display: the columns must match the header.
-    params.recordSize = recordSizeOf(s.deviceType);
-    params.memoryWrapped = memoryWrapped;
-    params.topAddress = topAddress;
-
-    QByteArray text = exportHeader(s.address, s.deviceType);
-    RecordPass pass(params, memoryImage.data());
-    for (;;) {
-        pass.writeLines(text, LINES_PER_SLICE);
-        // A short write (a full disk) leaves no error for the commit to see.
-        if (exportFile->write(text) != text.size()) {
-            exportError = exportFile->fileName() + QStringLiteral(": only part of the file could be written (")
-                + exportFile->errorString() + QStringLiteral(")");
-            exportFile->cancelWriting();
-            return true;
-        }
-        text.resize(0);
-        if (pass.atEnd())
-            return true;
-        QCoreApplication::processEvents();
-        if (progress.wasCanceled())
-            return false;
-    }
 }
 
 void MainWindow::discardExportFile()

@@ -1,15 +1,18 @@
 // The link at work: a full download of the record memory against the simulated logger
 // paced at 115200 bit/s (compared with the wire time of the bytes exchanged), the same on
-// an unpaced line (the program's own cost), and a minute of once-a-second polling.
+// an unpaced line (the program's own cost), vantorel-cli's "read" on the paced line, and a
+// minute of once-a-second polling. With the argument "cli" only vantorel-cli's figures.
 
 #include "mainwindow.h"
 #include "manageserialport.h"
 #include "ptylogger.h"
+#include "statusdisplay.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -88,13 +91,62 @@ DownloadFigures download(const QString &dir, quint8 memoryCode, int baudRate)
 void printDownload(const char *name, const DownloadFigures &f, bool paced)
 {
     out << name << ": " << f.transactions << " transactions (" << f.failures << " failed), "
-        << QString::number(f.wallSeconds, 'f', 2) << " s wall, " << QString::number(f.cpuSeconds, 'f', 2)
-        << " s CPU, per transaction " << QString::number(f.wallSeconds / f.transactions * 1e6, 'f', 0) << " us wall and "
-        << QString::number(f.cpuSeconds / f.transactions * 1e6, 'f', 0) << " us CPU";
+        << fixedText(f.wallSeconds, 2) << " s wall, " << fixedText(f.cpuSeconds, 2)
+        << " s CPU, per transaction " << fixedText(f.wallSeconds / f.transactions * 1e6, 0) << " us wall and "
+        << fixedText(f.cpuSeconds / f.transactions * 1e6, 0) << " us CPU";
     if (paced)
-        out << ", wire time " << QString::number(f.wireSeconds, 'f', 2) << " s, ratio "
-            << QString::number(f.wallSeconds / f.wireSeconds, 'f', 3);
+        out << ", wire time " << fixedText(f.wireSeconds, 2) << " s, ratio "
+            << fixedText(f.wallSeconds / f.wireSeconds, 3);
     out << Qt::endl;
+}
+
+// vantorel-cli read, the whole command (process start, wake-ups, status, read-out, file)
+// against the wire time of every byte it exchanged.
+DownloadFigures cliRead(const QString &dir, quint8 memoryCode)
+{
+    sim::LoggerConfig config;
+    config.deviceType = 1;
+    config.memorySizeCode = memoryCode;
+    config.usedBytes = memoryCode == 4 ? 0x40000 : 0x20000;
+    config.timeScale = 0;
+    sim::LineConfig line;
+    line.baudRate = 115200;
+    sim::PtyLogger logger(dir + QStringLiteral("/ttyCLI"), config, sim::FaultConfig(), line);
+    if (!logger.start())
+        qFatal("simulated logger: %s", qPrintable(logger.errorString()));
+    const auto bytesOnLine = [&] {
+        return logger.read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived() + l.bytesSent(); });
+    };
+    const auto childCpuSeconds = [] {
+        rusage usage{};
+        getrusage(RUSAGE_CHILDREN, &usage);
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    DownloadFigures f;
+    f.transactions = int(config.usedBytes / 64);
+    const quint64 bytesBefore = bytesOnLine();
+    const double cpuBefore = childCpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QProcess cli;
+    cli.start(QStringLiteral(VANTOREL_CLI),
+              {QStringLiteral("read"), QStringLiteral("--port"), logger.linkPath(), QStringLiteral("-o"), dir + QStringLiteral("/cli.tsv")});
+    if (!cli.waitForFinished(600000) || cli.exitCode() != 0)
+        qFatal("vantorel-cli read failed: %s", cli.readAllStandardError().constData());
+    f.wallSeconds = double(clock.nsecsElapsed()) / 1e9;
+    f.cpuSeconds = childCpuSeconds() - cpuBefore;
+    f.wireSeconds = double(bytesOnLine() - bytesBefore) * 10.0 / 115200.0;
+    return f;
+}
+
+void printCli(const DownloadFigures &cli128, const DownloadFigures &cli256)
+{
+    out << "vantorel-cli read, 115200 bit/s, whole command:" << Qt::endl;
+    for (const auto &[name, f] : {std::make_pair("128 KiB", cli128), std::make_pair("256 KiB", cli256)})
+        out << "  " << name << ": " << fixedText(f.wallSeconds, 2) << " s wall for " << fixedText(f.wireSeconds, 2)
+            << " s of wire time, ratio " << fixedText(f.wallSeconds / f.wireSeconds, 3) << " (target <= 1.050), "
+            << fixedText(f.cpuSeconds, 2) << " s CPU" << Qt::endl;
 }
 
 struct PollingFigures {
@@ -160,6 +212,12 @@ int main(int argc, char *argv[])
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
 
+    const DownloadFigures cli128 = cliRead(dir.path(), 2);
+    const DownloadFigures cli256 = cliRead(dir.path(), 4);
+    if (argc > 1 && qstrcmp(argv[1], "cli") == 0) {
+        printCli(cli128, cli256);
+        return 0;
+    }
     const DownloadFigures unpaced128 = download(dir.path(), 2, 0);
     const DownloadFigures unpaced256 = download(dir.path(), 4, 0);
     const DownloadFigures paced128 = download(dir.path(), 2, 115200);
@@ -173,18 +231,19 @@ int main(int argc, char *argv[])
     out << "download, 115200 bit/s:" << Qt::endl;
     printDownload("  128 KiB", paced128, true);
     printDownload("  256 KiB", paced256, true);
-    out << "polling: " << poll.refreshes << " refreshes in " << QString::number(poll.seconds, 'f', 1) << " s, "
-        << QString::number(poll.cpuSeconds / qMax(1, poll.refreshes) * 1e3, 'f', 2) << " ms CPU per refresh, "
-        << QString::number(poll.cpuSeconds / poll.seconds * 100, 'f', 2) << " % of one core" << Qt::endl;
+    out << "polling: " << poll.refreshes << " refreshes in " << fixedText(poll.seconds, 1) << " s, "
+        << fixedText(poll.cpuSeconds / qMax(1, poll.refreshes) * 1e3, 2) << " ms CPU per refresh, "
+        << fixedText(poll.cpuSeconds / poll.seconds * 100, 2) << " % of one core" << Qt::endl;
     out << "program cost per 8-block transaction (unpaced, 128 KiB): "
-        << QString::number(unpaced128.wallSeconds / unpaced128.transactions * 1e6, 'f', 0) << " us wall, "
-        << QString::number(unpaced128.cpuSeconds / unpaced128.transactions * 1e6, 'f', 0)
+        << fixedText(unpaced128.wallSeconds / unpaced128.transactions * 1e6, 0) << " us wall, "
+        << fixedText(unpaced128.cpuSeconds / unpaced128.transactions * 1e6, 0)
         << " us CPU (target < 200 us)" << Qt::endl;
-    out << "CPU time of the whole download: unpaced 128 KiB " << QString::number(unpaced128.cpuSeconds, 'f', 2)
-        << " s, paced 128 KiB " << QString::number(paced128.cpuSeconds, 'f', 2) << " s of "
-        << QString::number(paced128.wallSeconds, 'f', 1) << " s" << Qt::endl;
-    out << "wire-time ratio: 128 KiB " << QString::number(paced128.wallSeconds / paced128.wireSeconds, 'f', 3)
-        << ", 256 KiB " << QString::number(paced256.wallSeconds / paced256.wireSeconds, 'f', 3)
+    out << "CPU time of the whole download: unpaced 128 KiB " << fixedText(unpaced128.cpuSeconds, 2)
+        << " s, paced 128 KiB " << fixedText(paced128.cpuSeconds, 2) << " s of "
+        << fixedText(paced128.wallSeconds, 1) << " s" << Qt::endl;
+    out << "wire-time ratio: 128 KiB " << fixedText(paced128.wallSeconds / paced128.wireSeconds, 3)
+        << ", 256 KiB " << fixedText(paced256.wallSeconds / paced256.wireSeconds, 3)
         << " (target <= 1.050)" << Qt::endl;
+    printCli(cli128, cli256);
     return 0;
 }

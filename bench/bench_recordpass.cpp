@@ -3,6 +3,7 @@
 // 24-bit counter.
 
 #include "records.h"
+#include "statusdisplay.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -65,8 +66,8 @@ bool runCase(const Case &c, const quint8 *image, const QString &path, QTextStrea
 
     out << "case: " << c.name << "\n"
         << "lines: " << pass.linesWritten() << "\n"
-        << "seconds: " << QString::number(seconds, 'f', 3) << "\n"
-        << "lines per second: " << QString::number(pass.linesWritten() / seconds, 'f', 0) << "\n"
+        << "seconds: " << fixedText(seconds, 3) << "\n"
+        << "lines per second: " << fixedText(pass.linesWritten() / seconds, 0) << "\n"
         << "peak RSS KiB: " << peakRssKiB() << "\n";
     out.flush();
     QFile::remove(path);

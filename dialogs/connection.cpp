@@ -55,10 +55,13 @@ void connection::openConnection()
         }
         portManager->openPort(name);
     }
-    for (int attempt = 1; attempt < OPEN_ATTEMPTS && !portManager->isOpen(); ++attempt)
+    // Only this port, open after this very attempt, may be stored: an open refused while
+    // another transaction waits leaves the old port open under the old name.
+    const auto opened = [&] { return portManager->isOpen() && portManager->portName() == name; };
+    for (int attempt = 1; attempt < OPEN_ATTEMPTS && !opened(); ++attempt)
         portManager->openPort(name);
 
-    if (portManager->isOpen()) {
+    if (opened()) {
         settings.setValue(SettingsKey::comPort, name);
         close();
     } else {

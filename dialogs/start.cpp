@@ -2,11 +2,11 @@
 #include "ui_start.h"
 
 #include "campaign.h"
+#include "loggerdevice.h"
 #include "clock.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
 #include "periods.h"
-#include "registers.h"
 #include "settings.h"
 #include "windowposition.h"
 
@@ -14,17 +14,8 @@
 #include <QDebug>
 #include <QMessageBox>
 
-namespace {
-constexpr quint32 READ_BACK_ATTEMPTS = 2;
-
-bool hasRunningCounter(quint8 deviceType)
-{
-    return deviceType == 2 || deviceType == 8;
-}
-} // namespace
-
-start::start(ManageSerialPort *portManager, QWidget *parent)
-    : QDialog(parent), ui(new Ui::start), portManager(portManager)
+start::start(ManageSerialPort *portManager, WindowState *state, QWidget *parent)
+    : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state ? state : &ownState)
 {
     ui->setupUi(this);
 }
@@ -65,53 +56,37 @@ void start::updateMemoryFullDate()
 
 bool start::programNewCampaign()
 {
-    const quint32 address = loggerStatus.address;
-    const quint8 code = quint8(periodCode);
+    // An adapter pulled out and put back since the last attempt left its port closed.
+    if (!portManager->isOpen() && !portManager->portName().isEmpty())
+        portManager->openPort(portManager->portName());
+    return Device::programNewCampaign(*portManager, loggerStatus, periodCode);
+}
 
-    const bool written = portManager->writeByte(address, Register::period, code);
-    const bool readBack = portManager->readBlocksRetry(address, Register::period, 1, READ_BACK_ATTEMPTS);
-    bool good = written && readBack && portManager->replyData()[0] == code;
-
-    if (good)
-        for (quint32 i = 0; i < 3 && good; ++i)
-            good = portManager->writeByte(address, Register::usedBytes + i, 0);
-    if (good && hasRunningCounter(loggerStatus.deviceType))
-        for (quint32 i = 0; i < 4 && good; ++i)
-            good = portManager->writeByte(address, Register::counter + i, 0);
-
-    const AlignedStart aligned = alignedStart(Clock::now(), periodSeconds(periodCode));
-    if (!good)
-        return false;
-
-    const StartClockBytes clock = startClockBytes(aligned.start);
-    for (int i = 0; i < 6; ++i)
-        if (!portManager->writeByte(address, Register::startFieldsInWriteOrder[i], clock.bytes[i]))
-            return false;
-    if (!portManager->writeByte(address, Register::secondsInPeriod, quint8(aligned.remainder & 0xFF)))
-        return false;
-    return portManager->writeByte(address, Register::secondsInPeriod + 1, quint8(aligned.remainder >> 8));
+bool start::sequenceRunning() const
+{
+    return state->situation == WindowState::Situation::Busy;
 }
 
 void start::on_Start_clicked()
 {
-    if (programming)
+    if (sequenceRunning() || state->quitting)
         return;
-    programming = true;
-    bool again = true;
-    while (again) {
-        if (programNewCampaign())
+    const WindowState::Situation before = state->situation;
+    state->situation = WindowState::Situation::Busy;
+    while (!programNewCampaign() && !state->quitting) {
+        // Only OK retries: a box closed because the program quits answers no button at all.
+        if (QMessageBox::warning(this, QStringLiteral("Error COM"), QStringLiteral("Error COM, retry ?"),
+                                 QMessageBox::Ok | QMessageBox::Cancel)
+            != QMessageBox::Ok)
             break;
-        again = QMessageBox::warning(this, QStringLiteral("Error COM"), QStringLiteral("Error COM, retry ?"),
-                                     QMessageBox::Ok | QMessageBox::Cancel)
-            != QMessageBox::Cancel;
     }
-    programming = false;
+    state->situation = before;
     close();
 }
 
 void start::on_Cancel_clicked()
 {
-    if (!programming)
+    if (!sequenceRunning())
         close();
 }
 
@@ -122,7 +97,7 @@ void start::reject()
 
 void start::closeEvent(QCloseEvent *event)
 {
-    if (programming) {
+    if (sequenceRunning() && !state->quitting) {
         event->ignore();
         return;
     }

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QDialog>
 
+#include "windowstate.h"
+
 class ManageSerialPort;
 
 namespace Ui {
@@ -16,7 +18,8 @@ class start : public QDialog
     Q_OBJECT
 
 public:
-    explicit start(ManageSerialPort *portManager, QWidget *parent = nullptr);
+    // `state` is the window's; the campaign sequence marks it busy while it runs.
+    explicit start(ManageSerialPort *portManager, WindowState *state = nullptr, QWidget *parent = nullptr);
     ~start() override;
 
     // Escape closes like the title bar does, so the window always hears of it.
@@ -41,7 +44,9 @@ private:
     int periodCode = 0;
     QDateTime memoryFullDate;
     // While the sequence runs, nothing may start a second one or close the dialog.
-    bool programming = false;
+    bool sequenceRunning() const;
+    WindowState ownState;
+    WindowState *state;
 };
 
 #endif

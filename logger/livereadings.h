@@ -33,6 +33,21 @@ struct LiveAnswers {
     const LiveAnswer &forRegister(quint32 reg) const;
 };
 
+// One decoded live value. `name` is a stable identifier (for machine-readable output),
+// `unit` is UTF-8 and may be empty; `decimals` is how many the window shows. A value
+// whose read failed is absent; one that cannot be computed (a divisor of 0) is there
+// with `known` false.
+struct LiveValue {
+    const char *name;
+    double value;
+    const char *unit;
+    int decimals;
+    bool known;
+};
+
+// The values of one refresh, in the order the window shows them; empty for unknown types.
+QList<LiveValue> liveValues(const LoggerStatus &status, const LiveAnswers &answers);
+
 // The text of the live reading label after one refresh. `current` is the label's text
 // before it: a failed first read leaves it, and later lines are appended to it.
 // Values that cannot be known show "-" without a unit: T1 when 0x40 failed, T1, T2 and

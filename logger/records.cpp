@@ -42,7 +42,7 @@ float humidity(int word)
 
 QByteArray fixed1(double value)
 {
-    return fixedText(value, 1).toLatin1();
+    return fixedBytes(value, 1);
 }
 
 } // namespace
@@ -181,9 +181,8 @@ const Entry &RecordPass::Private::entry(Column &column, quint16 word)
 {
     Entry &e = column.table[word];
     if (e.length == 0) {
-        const QByteArray text = column.rule == Rule::Decimal
-                                    ? QByteArray::number(qint16(word))
-                                    : QByteArray::number(value(column.rule, word), 'f', 1);
+        const QByteArray text = column.rule == Rule::Decimal ? QByteArray::number(qint16(word))
+                                                             : fixedBytes(value(column.rule, word), 1);
         e.length = quint8(qMin<qsizetype>(text.size(), sizeof e.text));
         std::memcpy(e.text, text.constData(), e.length);
     }

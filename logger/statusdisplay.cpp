@@ -4,6 +4,8 @@
 #include "frame.h"
 #include "periods.h"
 
+#include <charconv>
+
 namespace {
 
 quint8 effectiveSizeCode(quint8 memorySizeCode)
@@ -20,9 +22,23 @@ QString dateTimeText(const QDateTime &time)
 
 } // namespace
 
+int fixedChars(char *out, double value, int decimals)
+{
+    // Qt's number() rounds halfway values away from zero; to_chars rounds them to even.
+    const std::to_chars_result result =
+        std::to_chars(out, out + FIXED_TEXT_MAX, value, std::chars_format::fixed, qBound(0, decimals, 15));
+    return result.ec == std::errc() ? int(result.ptr - out) : 0;
+}
+
+QByteArray fixedBytes(double value, int decimals)
+{
+    char text[FIXED_TEXT_MAX];
+    return QByteArray(text, fixedChars(text, value, decimals));
+}
+
 QString fixedText(double value, int decimals)
 {
-    return QString::number(value, 'f', decimals);
+    return QString::fromLatin1(fixedBytes(value, decimals));
 }
 
 quint32 memoryTopFor(quint8 memorySizeCode)
@@ -48,12 +64,18 @@ QString freeMemoryText(float percent)
     return QString::number(percent, 'g', 6) + QLatin1Char('%');
 }
 
+BatteryLevel batteryLevel(quint8 batteryCode)
+{
+    return batteryCode <= 2 ? BatteryLevel::VeryLow : batteryCode == 3 ? BatteryLevel::Low : BatteryLevel::Good;
+}
+
 QString batteryText(quint8 batteryCode)
 {
-    if (batteryCode <= 2)
-        return QStringLiteral("<font color= red>Very low Battery</font> ");
-    if (batteryCode == 3)
-        return QStringLiteral("<font color= orange>Low Battery</font> ");
+    switch (batteryLevel(batteryCode)) {
+    case BatteryLevel::VeryLow: return QStringLiteral("<font color= red>Very low Battery</font> ");
+    case BatteryLevel::Low: return QStringLiteral("<font color= orange>Low Battery</font> ");
+    case BatteryLevel::Good: break;
+    }
     return QString();
 }
 

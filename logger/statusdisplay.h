@@ -3,15 +3,25 @@
 
 #include "loggerstatus.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
-QString fixedText(double value, int decimals);   // locale-independent, '.' decimal point
+// The one number formatter: the correctly rounded fixed-point text of `value` with
+// `decimals` decimals (0..15), '.' decimal point, no grouping, whatever the locale. A
+// value exactly halfway goes to the even last digit, as IEEE 754 and printf round.
+// fixedChars writes at most FIXED_TEXT_MAX bytes and returns their count.
+constexpr int FIXED_TEXT_MAX = 348;
+int fixedChars(char *out, double value, int decimals);
+QByteArray fixedBytes(double value, int decimals);
+QString fixedText(double value, int decimals);
 
 quint32 memoryTopFor(quint8 memorySizeCode);      // 0x3FFFF for code 4, else 0x1FFFF
 quint32 memorySizeFor(quint8 memorySizeCode);     // bytes, after 0/255 became 2
 float freeMemoryPercentFor(quint32 usedBytes, quint8 memorySizeCode);
 QString freeMemoryText(float percent);            // "87%"
+enum class BatteryLevel { VeryLow, Low, Good };
+BatteryLevel batteryLevel(quint8 batteryCode);    // 0..2 very low, 3 low, 4 and above good
 QString batteryText(quint8 batteryCode);          // rich text, may be empty
 
 // The campaign start from the six BCD bytes of block 0x01000030 (year, month, day, hour,

@@ -92,6 +92,23 @@ private slots:
         QCOMPARE(line, "26/11/2014 16:52:00\t" + text + "\r\n");
     }
 
+    // A value exactly halfway goes to the even digit; near ones to their nearer side.
+    void halfwayValues_data()
+    {
+        QTest::addColumn<QList<int>>("typeCalibrations");
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<bool>("first");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("1: 14.25") << QList<int>{1, 0, 0} << QByteArray("\x00\xE4", 2) << false << QByteArray("14.2");
+        QTest::newRow("1: 14.75") << QList<int>{1, 0, 0} << QByteArray("\x00\xEC", 2) << false << QByteArray("14.8");
+        QTest::newRow("3: -39.25, RH 42.25") << QList<int>{3, 0, 0} << QByteArray("\x00\x23\x04\xE2", 4) << false << QByteArray("-39.2\t42.2");
+        QTest::newRow("3: -39.55 lies above") << QList<int>{3, 0, 0} << QByteArray("\x00\x05\x04\xE2", 4) << false << QByteArray("-39.5\t42.2");
+        QTest::newRow("5: -0.25") << QList<int>{5, 0, 0} << QByteArray("\xFF\xC0", 2) << false << QByteArray("-0.2");
+        QTest::newRow("6: 0.25, 0.75") << QList<int>{6, 0, 0} << QByteArray("\x00\x02\x00\x06", 4) << false << QByteArray("0.2\t0.8");
+        QTest::newRow("10: 10709.25") << QList<int>{10, 0, 0} << QByteArray("\x4E\x20\x00\x02", 4) << false << QByteArray("10709.2\t0.2");
+    }
+    void halfwayValues() { valueText(); }
+
     // 0x20010 bytes written into 128 KiB: the oldest records, and two minutes more, are lost.
     void wrappedMemory()
     {

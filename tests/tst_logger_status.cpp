@@ -129,6 +129,27 @@ private slots:
         QTEST(liveReadingText(status, answers, QStringLiteral("old")), "text");
     }
 
+    // A value exactly halfway goes to the even digit; near ones to their nearer side.
+    void halfwayLiveValues_data()
+    {
+        QTest::addColumn<LoggerStatus>("status");
+        QTest::addColumn<LiveAnswers>("answers");
+        QTest::addColumn<QString>("text");
+        const QByteArray no;
+        const QByteArray i2("\xF0\xEB\x7D\x00\xFA\x00", 6);   // 2.00 A and 100.00 V at gain 23000
+        QTest::newRow("3: -39.55 lies above, RH 42.25") << device(3) << reads(QByteArray("\x05\x00", 2), no, QByteArray("\xE2\x04"))
+                                                        << "-39.5" + deg + "\r\n42.2%";
+        QTest::newRow("voltage 0.125") << device(4, 0x800, 23000) << reads(no, no, no, QByteArray("\xF0\xEB\x7D\x50\x00\x00", 6))
+                                       << "old\r\nVoltage:0.12V\r\nCurrent:2.00A\r\nPower Factor:0.00";
+        QTest::newRow("current 0.125") << device(4, 0x100, 80) << reads(no, no, no, QByteArray("\x10\x38\x00\x00\x00\x00", 6))
+                                       << "old\r\nVoltage:0.00V\r\nCurrent:0.12A\r\nPower Factor:0.00";
+        QTest::newRow("power factor 0.125") << device(4, 0x800, 23000) << reads(no, QByteArray("\0\0\0\0\xFA\0\0", 7), no, i2)
+                                            << "Active Power:25.0W\r\nVoltage:100.00V\r\nCurrent:2.00A\r\nPower Factor:0.12";
+        QTest::newRow("lamp 4500 s") << device(8) << reads(QByteArray("\x78\0\0\0\0\0\0\0\x94\x11\0\0", 12)) << "ON Time:120 s\r\nTotal ON Time:1.2 h";
+        QTest::newRow("lamp 3780 s lies above") << device(8) << reads(QByteArray("\x78\0\0\0\0\0\0\0\xC4\x0E\0\0", 12)) << "ON Time:120 s\r\nTotal ON Time:1.1 h";
+    }
+    void halfwayLiveValues() { liveText(); }
+
     void alignedStart_data()
     {
         QTest::addColumn<QDateTime>("now");

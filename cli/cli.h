@@ -1,0 +1,34 @@
+#ifndef VANTOREL_CLI_H
+#define VANTOREL_CLI_H
+
+// The commands of vantorel-cli. Each is one function in the table of commandtable.cpp;
+// main parses the tool's arguments, then the command's own, and runs it.
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <QString>
+
+namespace Cli {
+
+// Exit status of the tool.
+enum Exit { Success = 0, Failure = 1, Usage = 2, FileError = 3 };
+
+struct Command {
+    QString name;
+    QString summary;                      // one line in the tool's help
+    QList<QCommandLineOption> options;    // besides --help
+    int (*run)(const QCommandLineParser &args);
+};
+
+const QList<Command> &commands();
+
+int ports(const QCommandLineParser &args);
+int status(const QCommandLineParser &args);
+int live(const QCommandLineParser &args);
+int read(const QCommandLineParser &args);
+int start(const QCommandLineParser &args);
+
+} // namespace Cli
+
+#endif

@@ -1,0 +1,289 @@
+// ports, status, live, read and start.
+
+#include "cli.h"
+
+#include "clock.h"
+#include "devicetypes.h"
+#include "exportfile.h"
+#include "frame.h"
+#include "loggerdevice.h"
+#include "periods.h"
+#include "portwatcher.h"
+#include "session.h"
+#include "statusdisplay.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QTimer>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace Cli {
+
+namespace {
+
+// A block that still fails after its own attempts is tried again this many times, each
+// after a fresh round of wake-ups.
+constexpr int BLOCK_RETRIES = 3;
+
+void writeJson(const QJsonObject &object)
+{
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QString batteryName(quint8 code)
+{
+    switch (batteryLevel(code)) {
+    case BatteryLevel::VeryLow: return QStringLiteral("very low");
+    case BatteryLevel::Low: return QStringLiteral("low");
+    case BatteryLevel::Good: break;
+    }
+    return QStringLiteral("good");
+}
+
+QJsonObject statusJson(const QString &port, const LoggerStatus &s, const Device::LiveOutcome &live)
+{
+    const int period = periodSeconds(s.periodCode);
+    return QJsonObject{
+        {QStringLiteral("port"), port},
+        {QStringLiteral("address"), double(s.address)},
+        {QStringLiteral("serialNumber"), formatDeviceAddress(s.address)},
+        {QStringLiteral("deviceType"), s.deviceType},
+        {QStringLiteral("typeName"), textOrNull(screenNameOf(s.deviceType))},
+        {QStringLiteral("version"), s.version},
+        {QStringLiteral("periodCode"), s.periodCode},
+        {QStringLiteral("period"), textOrNull(periodLabel(s.periodCode))},
+        {QStringLiteral("periodSeconds"), period ? QJsonValue(period) : QJsonValue()},
+        {QStringLiteral("startTime"), loggerTimeJson(s.startTime)},
+        {QStringLiteral("loggerTime"), loggerTimeJson(s.loggerTime)},
+        {QStringLiteral("records"), double(s.usedBytes / s.recordSize)},
+        {QStringLiteral("usedBytes"), double(s.usedBytes)},
+        {QStringLiteral("memoryBytes"), double(memorySizeFor(s.memorySizeCode))},
+        {QStringLiteral("freeMemoryPercent"), double(s.freeMemoryPercent)},
+        {QStringLiteral("batteryCode"), live.batteryRead ? QJsonValue(s.batteryCode) : QJsonValue()},
+        {QStringLiteral("battery"), live.batteryRead ? QJsonValue(batteryName(s.batteryCode)) : QJsonValue()},
+        {QStringLiteral("live"), liveJson(liveValues(s, live.answers))},
+    };
+}
+
+// Waits in the event loop, in short steps so that an interruption is seen at once.
+void pause(qint64 ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!interrupted() && clock.elapsed() < ms) {
+        QEventLoop loop;
+        QTimer::singleShot(int(qMin<qint64>(100, ms - clock.elapsed())), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+int periodCodeNamed(const QString &name)
+{
+    const int index = periodNames().indexOf(name);
+    return index < 0 ? -1 : comboIndexToPeriodCode(index);
+}
+
+bool confirmed(const QString &question)
+{
+    std::fputs(qPrintable(question + QStringLiteral(" [y/N] ")), stderr);
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer) || interrupted())
+        return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+} // namespace
+
+int ports(const QCommandLineParser &args)
+{
+    const QStringList names = PortWatcher::availablePortNames();
+    if (args.isSet(jsonOption()))
+        writeJson(QJsonObject{{QStringLiteral("ports"), QJsonArray::fromStringList(names)}});
+    else
+        for (const QString &name : names)
+            writeOut(name.toUtf8() + '\n');
+    return Success;
+}
+
+int status(const QCommandLineParser &args)
+{
+    Session session;
+    LoggerStatus s;
+    if (int code = session.open(args))
+        return code;
+    if (int code = session.readStatus(s))
+        return code;
+    const Device::LiveOutcome live = Device::readLive(session.port(), s);
+    if (args.isSet(jsonOption())) {
+        writeJson(statusJson(session.portName(), s, live));
+        return Success;
+    }
+    const StatusTexts t = statusTexts(s);
+    const QStringList lines = {
+        QStringLiteral("Type:          ") + (live.knownType ? screenNameOf(s.deviceType) : QStringLiteral("unknown (%1)").arg(s.deviceType)),
+        QStringLiteral("Serial number: ") + formatDeviceAddress(s.address),
+        QStringLiteral("Version:       ") + t.version,
+        QStringLiteral("Period:        ") + t.period,
+        QStringLiteral("Start time:    ") + t.startTime,
+        QStringLiteral("Logger time:   ") + t.loggerTime,
+        QStringLiteral("Records:       ") + t.storedRecords,
+        QStringLiteral("Free memory:   ") + t.freeMemory,
+        QStringLiteral("Battery:       ") + (live.batteryRead ? batteryName(s.batteryCode) : QStringLiteral("-")),
+        QStringLiteral("Live reading:  ") + liveLine(liveReadingText(s, live.answers, QStringLiteral("-"))),
+    };
+    writeOut((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    return Success;
+}
+
+int live(const QCommandLineParser &args)
+{
+    bool intervalOk = false, countOk = false;
+    const double interval = args.value(QStringLiteral("interval")).toDouble(&intervalOk);
+    const int count = args.value(QStringLiteral("count")).toInt(&countOk);
+    if (!intervalOk || interval < 0 || !countOk || count < 0)
+        return fail(Usage, QStringLiteral("--interval takes seconds (0 or more), --count a whole number (0 for no end)"));
+    Session session;
+    if (int code = session.open(args))
+        return code;
+    QElapsedTimer clock;
+    for (int n = 0; count == 0 || n < count; ++n) {
+        if (n > 0)
+            pause(qint64(interval * 1000) - clock.elapsed());
+        if (interrupted())
+            break;
+        clock.start();
+        LoggerStatus s;
+        if (int code = session.readStatus(s))
+            return code;
+        const Device::LiveOutcome reading = Device::readLive(session.port(), s);
+        if (args.isSet(jsonOption())) {
+            writeJson(QJsonObject{{QStringLiteral("serialNumber"), formatDeviceAddress(s.address)},
+                                  {QStringLiteral("loggerTime"), loggerTimeJson(s.loggerTime)},
+                                  {QStringLiteral("live"), liveJson(liveValues(s, reading.answers))}});
+        } else {
+            const QString time = s.loggerTime.isValid() ? s.loggerTime.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) : QStringLiteral("-");
+            writeOut((time + QLatin1Char('\t') + liveLine(liveReadingText(s, reading.answers, QStringLiteral("-"))) + QLatin1Char('\n')).toUtf8());
+        }
+    }
+    return Success;
+}
+
+int read(const QCommandLineParser &args)
+{
+    Session session;
+    LoggerStatus s;
+    if (int code = session.open(args))
+        return code;
+    if (int code = session.readStatus(s))
+        return code;
+
+    const bool showProgress = isTerminal(2);
+    int retriesLeft = BLOCK_RETRIES;
+    quint32 failedAt = 0;
+    Device::DownloadCallbacks callbacks;
+    callbacks.progress = [&](quint32 done, quint32 total) {
+        retriesLeft = BLOCK_RETRIES;
+        failedAt = done;
+        if (showProgress)
+            std::fprintf(stderr, "\rreading the record memory: %u of %u bytes", unsigned(qMin(done, total)), unsigned(total));
+    };
+    callbacks.cancelled = &interrupted;
+    callbacks.retryFailedBlock = [&] {
+        if (interrupted() || retriesLeft == 0)
+            return false;
+        --retriesLeft;
+        if (showProgress)
+            std::fputc('\n', stderr);
+        message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
+        return true;
+    };
+    Device::RecordMemory memory;
+    const Device::DownloadResult result = Device::readRecordMemory(session.port(), s, memory, callbacks);
+    if (showProgress)
+        std::fputc('\n', stderr);
+    if (result == Device::DownloadResult::GaveUp && !interrupted())
+        return fail(Failure, QStringLiteral("the block at byte %1 could not be read after %2 rounds of wake-ups; no file was written")
+                                 .arg(failedAt).arg(BLOCK_RETRIES));
+    if (result != Device::DownloadResult::Complete || interrupted())
+        return fail(Failure, QStringLiteral("interrupted; no file was written"));
+
+    const auto keepGoing = [] { return !interrupted(); };
+    QString error;
+    QString target = args.value(QStringLiteral("output"));
+    if (target == QLatin1String("-")) {
+#ifdef Q_OS_WIN
+        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
+#endif
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, keepGoing, &error))
+            return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
+                                                    : fail(FileError, QStringLiteral("standard output: ") + error);
+        return Success;
+    }
+    if (target.isEmpty())
+        target = proposedExportFileName(s.address, Clock::now());
+    // Written beside the target and renamed over it at the end: an interruption or a
+    // failure leaves an earlier file of that name as it was.
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+    if (!Device::writeExport(file, s, memory, keepGoing, &error)) {
+        file.cancelWriting();
+        return error.isEmpty() ? fail(Failure, QStringLiteral("interrupted; no file was written")) : fail(FileError, error);
+    }
+    if (interrupted()) {
+        file.cancelWriting();
+        return fail(Failure, QStringLiteral("interrupted; no file was written"));
+    }
+    if (!file.commit())
+        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+    message(QStringLiteral("%1 records written to %2").arg(memory.params.endAddress / memory.params.recordSize).arg(target));
+    return Success;
+}
+
+int start(const QCommandLineParser &args)
+{
+    const QString periodName = args.value(QStringLiteral("period"));
+    const int periodCode = periodCodeNamed(periodName);
+    if (periodCode < 0)
+        return fail(Usage, QStringLiteral("--period takes one of ") + periodNames().join(QStringLiteral(", ")));
+    const bool ask = !args.isSet(QStringLiteral("yes"));
+    if (ask && !isTerminal(0))
+        return fail(Usage, QStringLiteral("start erases the logger's memory: add --yes to confirm when not on a terminal"));
+
+    Session session;
+    LoggerStatus s;
+    if (int code = session.open(args))
+        return code;
+    if (int code = session.readStatus(s))
+        return code;
+    Device::readLive(session.port(), s);   // the window shows the status before it asks
+    const QString logger = formatDeviceAddress(s.address);
+    if (ask && !confirmed(QStringLiteral("Erase the %1 records of logger %2 and start a new campaign at %3?")
+                              .arg(statusTexts(s).storedRecords, logger, periodName)))
+        return fail(Failure, QStringLiteral("nothing was changed"));
+    if (!Device::programNewCampaign(session.port(), s, periodCode))
+        return fail(Failure, QStringLiteral("logger %1 did not take the new campaign; run the command again").arg(logger));
+    message(QStringLiteral("new campaign started on logger %1, period %2").arg(logger, periodLabel(periodCode)));
+    return Success;
+}
+
+} // namespace Cli

@@ -1,0 +1,39 @@
+#include "cli.h"
+
+#include "session.h"
+
+namespace Cli {
+
+const QList<Command> &commands()
+{
+    static const QList<Command> table = {
+        {QStringLiteral("ports"), QStringLiteral("List the serial ports, as the connection dialog does."),
+         {jsonOption()}, &ports},
+        {QStringLiteral("status"), QStringLiteral("Show the logger's identity, campaign, memory, battery and live reading."),
+         {portOption(), jsonOption()}, &status},
+        {QStringLiteral("live"), QStringLiteral("Print live readings, one line each with the logger's time."),
+         {portOption(),
+          QCommandLineOption(QStringLiteral("interval"), QStringLiteral("Seconds between readings (default 1)."),
+                             QStringLiteral("S"), QStringLiteral("1")),
+          QCommandLineOption(QStringLiteral("count"), QStringLiteral("Number of readings, 0 for no end (default 1)."),
+                             QStringLiteral("N"), QStringLiteral("1")),
+          jsonOption()},
+         &live},
+        {QStringLiteral("read"), QStringLiteral("Download the whole campaign into an export file (.tsv)."),
+         {portOption(),
+          QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                             QStringLiteral("Export file, '-' for standard output (default: the proposed name in "
+                                            "the working directory)."),
+                             QStringLiteral("FILE"))},
+         &read},
+        {QStringLiteral("start"), QStringLiteral("Start a new campaign: erases the logger's memory."),
+         {portOption(),
+          QCommandLineOption(QStringLiteral("period"), QStringLiteral("Recording period: ") + periodNames().join(QStringLiteral(", ")) + QLatin1Char('.'),
+                             QStringLiteral("NAME")),
+          QCommandLineOption(QStringLiteral("yes"), QStringLiteral("Do not ask before erasing (needed when not on a terminal)."))},
+         &start},
+    };
+    return table;
+}
+
+} // namespace Cli

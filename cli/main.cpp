@@ -1,0 +1,88 @@
+// vantorel-cli: the logger from scripts and terminals. Data go to standard output,
+// messages to standard error.
+
+#include "cli.h"
+#include "session.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <cstdio>
+
+namespace {
+
+// The usage line names the tool, not the path it was started from.
+QString helpOf(const QCommandLineParser &parser, const QString &command = QString())
+{
+    QString text = parser.helpText();
+    const qsizetype end = text.indexOf(QLatin1Char('\n'));
+    const QString usage = QStringLiteral("Usage: vantorel-cli ") + (command.isEmpty() ? QString() : command + QLatin1Char(' '))
+                          + text.mid(text.indexOf(QStringLiteral("[options]"), 0), end - text.indexOf(QStringLiteral("[options]")));
+    return usage + text.mid(end);
+}
+
+QString toolHelp(const QCommandLineParser &parser)
+{
+    QString text = helpOf(parser) + QStringLiteral("\nCommands:\n");
+    for (const Cli::Command &command : Cli::commands())
+        text += QStringLiteral("  %1%2\n").arg(command.name, -8).arg(command.summary);
+    return text + QStringLiteral("\n'vantorel-cli COMMAND --help' describes a command.\n"
+                                 "Exit status: 0 success, 1 no logger, line failure or refused programming, "
+                                 "2 usage, 3 file error.\n");
+}
+
+int usage(const QString &error, const QString &help)
+{
+    std::fputs(qPrintable(QStringLiteral("vantorel-cli: ") + error + QStringLiteral("\n\n") + help), stderr);
+    return Cli::Usage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantorel-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("101"));
+    // The link's diagnostics stay out of the way; QT_LOGGING_RULES=default.debug=true shows them.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    Cli::installInterruptHandlers();
+
+    QCommandLineParser tool;
+    tool.setApplicationDescription(QStringLiteral("Reads VanTorel data loggers and starts their campaigns."));
+    tool.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption help = tool.addHelpOption();
+    const QCommandLineOption version = tool.addVersionOption();
+    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read or start"),
+                               QStringLiteral("COMMAND [options]"));
+    const QStringList arguments = application.arguments();
+    if (!tool.parse(arguments))
+        return usage(tool.errorText(), toolHelp(tool));
+    if (tool.isSet(help) || tool.isSet(version)) {
+        std::fputs(qPrintable(tool.isSet(help) ? toolHelp(tool) : QStringLiteral("vantorel-cli 101\n")), stdout);
+        return Cli::Success;
+    }
+    const QStringList rest = tool.positionalArguments();
+    if (rest.isEmpty())
+        return usage(QStringLiteral("no command given"), toolHelp(tool));
+
+    for (const Cli::Command &command : Cli::commands()) {
+        if (command.name != rest.first())
+            continue;
+        QCommandLineParser parser;
+        parser.setApplicationDescription(command.summary);
+        const QCommandLineOption commandHelp = parser.addHelpOption();
+        parser.addOptions(command.options);
+        const QString helpText = helpOf(parser, command.name);
+        if (!parser.parse(QStringList{arguments.first()} + rest.mid(1)))
+            return usage(parser.errorText(), helpText);
+        if (parser.isSet(commandHelp)) {
+            std::fputs(qPrintable(helpText), stdout);
+            return Cli::Success;
+        }
+        if (!parser.positionalArguments().isEmpty())
+            return usage(QStringLiteral("unexpected argument ") + parser.positionalArguments().first(), helpText);
+        return command.run(parser);
+    }
+    return usage(QStringLiteral("unknown command ") + rest.first(), toolHelp(tool));
+}

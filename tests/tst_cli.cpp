@@ -1,0 +1,216 @@
+// vantorel-cli run as a user or a script runs it, against the simulated logger on a pty:
+// the export file, the new-campaign requests, the JSON status, exit codes, interruption.
+
+#include "downloaddriver.h"
+#include "exportfile.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+struct Run { int exitCode = -1; QByteArray out, err; };
+
+Run runCli(const QStringList &args, const QString &directory)
+{
+    QProcess process;
+    process.setWorkingDirectory(directory);
+    process.start(QStringLiteral(VANTOREL_CLI), args);
+    process.closeWriteChannel();
+    Run run;
+    if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QStringList requestLog(sim::PtyLogger &logger)
+{
+    return logger.read<QStringList>([](sim::SimulatedLogger &l) {
+        QStringList sent;
+        for (const sim::LoggedRequest &r : l.requests())
+            sent << QString("%1 %2 %3 %4").arg(r.function == 7 ? "w" : "r").arg(r.deviceAddress, 0, 16).arg(r.registerAddress, 0, 16).arg(r.argument, 0, 16);
+        return sent;
+    });
+}
+
+QStringList filesIn(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readWritesTheWindowFile_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("memoryCode");
+        QTest::addColumn<int>("usedBytes");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("2-byte type, -o FILE") << 1 << 2 << 1000 << "out.tsv";
+        QTest::newRow("4-byte type, 256 KiB, standard output") << 7 << 4 << 4004 << "-";
+        QTest::newRow("wrapped memory, proposed name") << 2 << 2 << 0x20010 << "";
+    }
+
+    void readWritesTheWindowFile()
+    {
+        QFETCH(int, type);
+        QFETCH(int, memoryCode);
+        QFETCH(int, usedBytes);
+        QFETCH(QString, output);
+        ScratchDirectory dir;
+        sim::LoggerConfig config = frozenLogger(type, quint32(usedBytes));
+        config.memorySizeCode = quint8(memoryCode);
+        auto logger = startLogger(dir.path(), config);
+        QStringList args = {"read", "--port", logger->linkPath()};
+        if (!output.isEmpty())
+            args << "-o" << output;
+        const Run run = runCli(args, dir.path());
+        QCOMPARE(run.exitCode, 0);
+        const QStringList files = filesIn(dir.path()).filter(".tsv");   // a temporary file too
+        QByteArray written = run.out;
+        if (output != "-") {
+            QCOMPARE(files.size(), 1);
+            QVERIFY(output.isEmpty() ? QRegularExpression("^00012345_\\d{6}_\\d{6}\\.tsv$").match(files[0]).hasMatch() : files[0] == output);
+            written = readFile(dir.filePath(files[0]));
+        }
+        QCOMPARE(written, expectedExport(*logger, exportHeader(config.address, config.deviceType)));
+    }
+
+    void exitCodes_data()
+    {
+        QTest::addColumn<QStringList>("args");   // "PORT" stands for the simulated logger's link
+        QTest::addColumn<bool>("portInConfig");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("unplugAfter");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("port from config.ini") << QStringList{"status"} << true << false << -1 << 0 << "";
+        QTest::newRow("no port anywhere") << QStringList{"status"} << false << false << -1 << 2 << "no port";
+        QTest::newRow("missing port") << QStringList{"live", "--port", "/nonexistent/ttyX"} << false << false << -1 << 1 << "cannot open the port";
+        QTest::newRow("silent logger") << QStringList{"read", "--port", "PORT"} << false << true << -1 << 1 << "no logger answers";
+        QTest::newRow("logger gone during read") << QStringList{"read", "--port", "PORT"} << false << false << 40 << 1 << "could not be read";
+        QTest::newRow("file cannot be written") << QStringList{"read", "--port", "PORT", "-o", "missing/out.tsv"} << false << false << -1 << 3 << "cannot write missing/out.tsv";
+        QTest::newRow("start off a terminal without --yes") << QStringList{"start", "--port", "PORT", "--period", "1h"} << false << false << -1 << 2 << "--yes";
+        QTest::newRow("unknown period") << QStringList{"start", "--port", "PORT", "--period", "1 h", "--yes"} << false << false << -1 << 2 << "--period takes";
+    }
+
+    void exitCodes()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, portInConfig);
+        QFETCH(bool, silent);
+        QFETCH(int, unplugAfter);
+        ScratchDirectory dir;
+        sim::FaultConfig faults;
+        faults.silent = silent;
+        faults.unplugAfterRequests = unplugAfter;
+        auto logger = startLogger(dir.path(), frozenLogger(3, 4000), faults);
+        if (portInConfig)
+            dir.writeConfig("[COM]\nCOM_PORT=" + logger->linkPath().toUtf8() + "\n");
+        args.replaceInStrings(QRegularExpression("^PORT$"), logger->linkPath());
+        const Run run = runCli(args, dir.path());
+        QVERIFY2(run.exitCode == QTest::currentDataTag()[0] || true, run.err.constData());
+        QTEST(run.exitCode, "exitCode");
+        QFETCH(QString, error);
+        QVERIFY2(QString::fromUtf8(run.err).contains(error), run.err.constData());
+        QVERIFY(run.exitCode != 0 || run.out.contains("Temp/Hygro"));
+        // A failure writes no file, and nothing reaches the logger's memory.
+        QCOMPARE(filesIn(dir.path()).filter(".tsv"), QStringList());
+        QVERIFY(!requestLog(*logger).join(',').contains("w "));
+    }
+
+    void statusJson()
+    {
+        ScratchDirectory dir;
+        sim::LoggerConfig config = frozenLogger(3, 4004);
+        config.batteryCode = 3;
+        auto logger = startLogger(dir.path(), config);
+        quint16 seconds = 0;
+        logger->withLogger([&](sim::SimulatedLogger &l) {
+            l.setLiveValue(0x40, QByteArray("\xDE\x17"));   // 21.5 °C
+            l.setLiveValue(0x52, QByteArray("\xE2\x04"));   // 42.25 %RH, halfway
+            seconds = l.secondsInPeriod();
+        });
+        const Run run = runCli({"status", "--port", logger->linkPath(), "--json"}, dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.endsWith("}\n") && run.out.count('\n') == 1);
+        const QJsonObject live{{"temperature", QJsonObject{{"value", 21.5}, {"unit", "\u00B0C"}}},
+                               {"humidity", QJsonObject{{"value", 42.2}, {"unit", "%RH"}}}};
+        const QJsonObject expected{
+            {"port", logger->linkPath()}, {"address", 0x12345}, {"serialNumber", "00012345"}, {"deviceType", 3},
+            {"typeName", "Temp/Hygro"}, {"version", 12}, {"periodCode", 7}, {"period", "1 min"}, {"periodSeconds", 60},
+            {"startTime", "2026-11-26T16:52:00"},
+            {"loggerTime", config.startTime.addSecs(1001 * 60 + seconds).toString("yyyy-MM-ddTHH:mm:ss")},
+            {"records", 1001}, {"usedBytes", 4004}, {"memoryBytes", 131072}, {"freeMemoryPercent", 96},
+            {"batteryCode", 3}, {"battery", "low"}, {"live", live}};
+        QCOMPARE(QJsonDocument::fromJson(run.out).object(), expected);
+    }
+
+    void startSendsTheWindowRequests()
+    {
+        ScratchDirectory dir;
+        auto logger = startLogger(dir.path(), frozenLogger(2, 800));
+        const Run run = runCli({"start", "--port", logger->linkPath(), "--period", "10min", "--yes"}, dir.path());
+        QCOMPARE(run.exitCode, 0);
+        // Wake-up, status and live reading as the window shows them before its dialog,
+        // then period code 8 (10 min, not its place 12 in the list), erase, counter, and
+        // the clock (its values depend on the time of the run).
+        const QStringList expected = {"r 0 2 1", "r 0 2 1", "r 0 2 1", "r 12345 1000000 1", "r 12345 100001a 1",
+                                      "r 12345 1000030 1", "r 12345 1000040 1", "r 12345 1000020 1", "r 12345 42 1",
+                                      "r 12345 45 1", "r 12345 44 1", "w 12345 100001a 8", "r 12345 100001a 1",
+                                      "w 12345 1000020 0", "w 12345 1000021 0", "w 12345 1000022 0", "w 12345 48 0",
+                                      "w 12345 49 0", "w 12345 4a 0", "w 12345 4b 0", "w 12345 1000033", "w 12345 1000034",
+                                      "w 12345 1000035", "w 12345 1000030", "w 12345 1000031", "w 12345 1000032",
+                                      "w 12345 42", "w 12345 43"};
+        QStringList sent = requestLog(*logger);
+        for (int i = 20; i < sent.size(); ++i)
+            sent[i] = sent[i].section(' ', 0, 2);
+        QCOMPARE(sent, expected);
+    }
+
+    void interruptedReadLeavesNoFile_data()
+    {
+        QTest::addColumn<QByteArray>("earlier");
+        QTest::newRow("no earlier file") << QByteArray();
+        QTest::newRow("earlier file kept") << QByteArray("an earlier download\r\n");
+    }
+
+    void interruptedReadLeavesNoFile()
+    {
+        QFETCH(QByteArray, earlier);
+        ScratchDirectory dir;
+        sim::LoggerConfig config = frozenLogger(1, 0x3FFFE);
+        config.memorySizeCode = 4;
+        sim::LineConfig line;
+        line.baudRate = 115200;   // about 25 s for the whole memory
+        auto logger = startLogger(dir.path(), config, sim::FaultConfig(), line);
+        if (!earlier.isEmpty()) {
+            QFile file(dir.filePath("out.tsv"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(earlier) == earlier.size());
+        }
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(QStringLiteral(VANTOREL_CLI), {"read", "--port", logger->linkPath(), "-o", "out.tsv"});
+        QVERIFY(waitFor([&] { return blockReads(*logger) > 20; }, 30000));
+        process.terminate();
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(blockReads(*logger) < 4000);
+        QCOMPARE(filesIn(dir.path()).filter(".tsv"), earlier.isEmpty() ? QStringList() : QStringList{"out.tsv"});
+        if (!earlier.isEmpty())
+            QCOMPARE(readFile(dir.filePath("out.tsv")), earlier);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"

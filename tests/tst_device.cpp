@@ -1,0 +1,295 @@
+// The logger operations against the simulated logger on a pty, with no window at all:
+// what they read, what they send, and how they ask their caller.
+
+#include "downloaddriver.h"
+
+#include "clock.h"
+#include "exportfile.h"
+#include "loggerdevice.h"
+#include "manageserialport.h"
+
+#include <QBuffer>
+#include <QTest>
+
+namespace {
+struct Attached {
+    ScratchDirectory dir;
+    std::unique_ptr<sim::PtyLogger> logger;
+    ManageSerialPort port;
+    explicit Attached(const sim::LoggerConfig &config)
+        : logger(startLogger(dir.path(), config))
+    {
+        port.openPort(logger->linkPath());
+    }
+    QList<sim::LoggedRequest> requests()
+    {
+        return logger->read<QList<sim::LoggedRequest>>([](sim::SimulatedLogger &l) { return l.requests(); });
+    }
+    void setFaults(const std::function<void(sim::FaultConfig &)> &f)
+    {
+        logger->withLogger([&](sim::SimulatedLogger &l) { f(l.faults()); });
+    }
+};
+
+QByteArray headerOf(const LoggerStatus &s)
+{
+    return exportHeader(s.address, s.deviceType);
+}
+
+// Refuses every byte after the first `room`, as a full disk does.
+class FullDevice : public QBuffer
+{
+public:
+    explicit FullDevice(qint64 room) : room(room) { open(QIODevice::WriteOnly); }
+protected:
+    qint64 writeData(const char *data, qint64 len) override
+    {
+        const qint64 n = qMin(len, room - size());
+        return n <= 0 ? -1 : QBuffer::writeData(data, n);
+    }
+private:
+    qint64 room;
+};
+} // namespace
+
+class tst_Device : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { Clock::setSource({}); }
+    void status_data();
+    void status();
+    void readOut_data();
+    void readOut();
+    void failedBlock_data();
+    void failedBlock();
+    void exportWrite_data();
+    void exportWrite();
+    void newCampaign_data();
+    void newCampaign();
+};
+
+void tst_Device::status_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("silent");
+    QTest::newRow("temp/hygro, 256 KiB") << 3 << false;
+    QTest::newRow("temperature: told after its reading") << 1 << false;
+    QTest::newRow("silent") << 3 << true;
+}
+
+void tst_Device::status()
+{
+    QFETCH(int, type);
+    QFETCH(bool, silent);
+    sim::LoggerConfig config;
+    config.address = 0xABCDEF01;
+    config.deviceType = quint8(type);
+    config.version = 9;
+    config.memorySizeCode = 4;
+    config.periodCode = 10;
+    config.usedBytes = 70000;
+    config.calibrationA = 0xFFF0;
+    config.calibrationB = 0x1234;
+    config.batteryCode = 3;
+    config.timeScale = 0;
+    Attached a(config);
+    a.setFaults([&](sim::FaultConfig &f) { f.silent = silent; });
+    const quint16 seconds = a.logger->read<quint16>([](sim::SimulatedLogger &l) { return l.secondsInPeriod(); });
+
+    LoggerStatus s;
+    const Device::StatusOutcome outcome = Device::readStatus(a.port, s);
+    QCOMPARE(outcome.identified, !silent);
+    QCOMPARE(outcome.complete, !silent);
+    if (silent) {
+        QCOMPARE(s.address, 0u);
+        return;
+    }
+    QCOMPARE(s.address, 0xABCDEF01u);
+    QCOMPARE(int(s.deviceType), type);
+    QCOMPARE(int(s.version), 9);
+    QCOMPARE(int(s.memorySizeCode), 4);
+    QCOMPARE(int(s.periodCode), 10);
+    QCOMPARE(s.startTime, config.startTime);
+    QCOMPARE(s.calibrationASigned(), qint16(-16));
+    QCOMPARE(int(s.calibrationB), 0x1234);
+    QCOMPARE(s.usedBytes, 70000u);
+    QCOMPARE(s.secondsInPeriod, seconds);
+
+    const int before = int(a.requests().size());
+    const Device::LiveOutcome live = Device::readLive(a.port, s);
+    QVERIFY(live.batteryRead && live.knownType && live.answers.r40.ok);
+    QCOMPARE(int(s.batteryCode), 3);
+    QCOMPARE(s.memoryTop, 0x3FFFFu);
+    QCOMPARE(int(s.recordSize), type == 3 ? 4 : 2);
+    const sim::LoggedRequest last = a.requests().last();
+    const bool told = last.function == 7 && last.registerAddress == 0x44 && last.argument == 1;
+    QCOMPARE(told, type == 1);
+    QVERIFY(a.requests().size() - before >= 2);
+}
+
+void tst_Device::readOut_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("memoryCode");
+    QTest::addColumn<quint32>("usedBytes");
+    QTest::addColumn<int>("reads");
+    QTest::newRow("wrapped 128 KiB, 2-byte records") << 2 << 2 << quint32(0x20010) << 2048;
+    QTest::newRow("256 KiB, 4-byte records") << 3 << 4 << quint32(0x20010) << 2049;
+    QTest::newRow("part of a block") << 1 << 2 << quint32(100) << 2;
+    QTest::newRow("empty") << 1 << 2 << quint32(0) << 0;
+}
+
+void tst_Device::readOut()
+{
+    QFETCH(int, type);
+    QFETCH(int, memoryCode);
+    QFETCH(quint32, usedBytes);
+    QFETCH(int, reads);
+    sim::LoggerConfig config = frozenLogger(type, usedBytes);
+    config.memorySizeCode = quint8(memoryCode);
+    Attached a(config);
+    LoggerStatus s;
+    QVERIFY(Device::readStatus(a.port, s).complete);
+    s.recordSize = 2;  // an older display's value must not decide the columns
+
+    QList<quint32> progress;
+    Device::DownloadCallbacks callbacks;
+    callbacks.progress = [&](quint32 done, quint32 total) { progress.append(done * 100 / total); };
+    Device::RecordMemory memory;
+    QCOMPARE(Device::readRecordMemory(a.port, s, memory, callbacks), Device::DownloadResult::Complete);
+    QCOMPARE(blockReads(*a.logger), reads);
+    QCOMPARE(int(progress.size()), reads);
+    if (reads)
+        QVERIFY(progress.last() >= 100);
+
+    const std::vector<quint8> simMemory = a.logger->read<std::vector<quint8>>([](sim::SimulatedLogger &l) { return l.memory(); });
+    const quint32 compared = qMin<quint32>(usedBytes, quint32(simMemory.size()));
+    QVERIFY(std::equal(simMemory.begin(), simMemory.begin() + compared, memory.image.begin()));
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QString error;
+    QVERIFY(Device::writeExport(out, s, memory, {}, &error));
+    QCOMPARE(out.data(), expectedExport(*a.logger, headerOf(s)));
+}
+
+void tst_Device::failedBlock_data()
+{
+    QTest::addColumn<bool>("retry");
+    QTest::newRow("retried after a wake-up") << true;
+    QTest::newRow("given up") << false;
+}
+
+void tst_Device::failedBlock()
+{
+    QFETCH(bool, retry);
+    Attached a(frozenLogger(1, 640));
+    LoggerStatus s;
+    QVERIFY(Device::readStatus(a.port, s).complete);
+    int asked = 0;
+    int readsWhenAsked = 0;
+    int wakeUpsBefore = 0;
+    Device::DownloadCallbacks callbacks;
+    callbacks.progress = [&](quint32 done, quint32) {
+        if (done == 192)
+            a.setFaults([](sim::FaultConfig &f) { f.silent = true; });
+    };
+    callbacks.retryFailedBlock = [&] {
+        ++asked;
+        readsWhenAsked = blockReads(*a.logger);
+        wakeUpsBefore = a.logger->read<int>([](sim::SimulatedLogger &l) { return int(l.ffRuns().size()); });
+        a.setFaults([](sim::FaultConfig &f) { f.silent = false; });
+        return retry;
+    };
+    Device::RecordMemory memory;
+    QCOMPARE(Device::readRecordMemory(a.port, s, memory, callbacks),
+             retry ? Device::DownloadResult::Complete : Device::DownloadResult::GaveUp);
+    QCOMPARE(asked, 1);
+    QCOMPARE(readsWhenAsked, 3 + 5);  // three good blocks and five attempts at the fourth
+    QCOMPARE(blockReads(*a.logger), retry ? 8 + 7 : 8);
+    const int wakeUpsAfter = a.logger->read<int>([](sim::SimulatedLogger &l) { return int(l.ffRuns().size()); });
+    QCOMPARE(wakeUpsAfter > wakeUpsBefore, retry);
+
+    // Cancelled after the second block: nothing more is asked of the logger.
+    int polled = 0;
+    callbacks = {};
+    callbacks.cancelled = [&] { return ++polled == 2; };
+    const int reads = blockReads(*a.logger);
+    QCOMPARE(Device::readRecordMemory(a.port, s, memory, callbacks), Device::DownloadResult::Cancelled);
+    QCOMPARE(blockReads(*a.logger) - reads, 2);
+}
+
+void tst_Device::exportWrite_data()
+{
+    QTest::addColumn<qint64>("room");
+    QTest::addColumn<bool>("stop");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("room for all") << qint64(1 << 30) << false << true;
+    QTest::newRow("disk full in a later slice") << qint64(500000) << false << false;  // slices of 458 KiB
+    QTest::newRow("stopped between slices") << qint64(1 << 30) << true << false;
+}
+
+void tst_Device::exportWrite()
+{
+    QFETCH(qint64, room);
+    QFETCH(bool, stop);
+    QFETCH(bool, written);
+    LoggerStatus s;
+    s.address = 0x12345;
+    s.deviceType = 1;
+    s.periodCode = 0;
+    s.usedBytes = 0x30000;
+    s.memorySizeCode = 4;
+    Device::RecordMemory memory;
+    memory.params = recordPassParams(s);
+    FullDevice out(room);
+    QString error = "stale";
+    QCOMPARE(Device::writeExport(out, s, memory, [&] { return !stop; }, &error), written);
+    QCOMPARE(error.contains("only part of the file could be written"), !written && !stop);
+    QCOMPARE(error.isEmpty(), written || stop);
+}
+
+void tst_Device::newCampaign_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<qint64>("failingRegister");
+    QTest::newRow("pulses") << 2 << qint64(-1);
+    QTest::newRow("lamp, counter refused") << 8 << qint64(0x49);
+    QTest::newRow("period does not take") << 2 << qint64(0x0100001A);
+}
+
+void tst_Device::newCampaign()
+{
+    QFETCH(int, type);
+    QFETCH(qint64, failingRegister);
+    sim::LoggerConfig config = frozenLogger(type, 800);
+    Attached a(config);
+    LoggerStatus s;
+    QVERIFY(Device::readStatus(a.port, s).complete);
+    Clock::setSource([] { return QDateTime(QDate(2026, 11, 26), QTime(14, 7, 43), Qt::UTC); });
+    a.logger->withLogger([&](sim::SimulatedLogger &l) {
+        l.clearRequests();
+        l.faults().ignoreWritesTo = failingRegister == 0x0100001A ? failingRegister : -1;
+        l.faults().unansweredWritesTo = failingRegister == 0x49 ? failingRegister : -1;
+    });
+
+    QCOMPARE(Device::programNewCampaign(a.port, s, 13), failingRegister < 0);
+    QStringList sent;
+    for (const sim::LoggedRequest &r : a.requests())
+        sent << QString("%1 %2 %3").arg(r.function == 7 ? "w" : "r").arg(r.registerAddress, 0, 16).arg(r.argument, 0, 16);
+    // 14:07:43 at 5 min: the start is 14:05:00 and the logger is 163 s into its period.
+    QStringList expected = {"w 100001a d", "r 100001a 1", "w 1000020 0", "w 1000021 0", "w 1000022 0",
+                            "w 48 0", "w 49 0", "w 4a 0", "w 4b 0",
+                            "w 1000033 14", "w 1000034 5", "w 1000035 0", "w 1000030 26", "w 1000031 11",
+                            "w 1000032 26", "w 42 a3", "w 43 0"};
+    if (failingRegister == 0x0100001A)
+        expected = expected.mid(0, 2);
+    else if (failingRegister == 0x49)
+        expected = expected.mid(0, 7);
+    QCOMPARE(sent, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_Device)
+#include "tst_device.moc"
