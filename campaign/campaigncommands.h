@@ -1,13 +1,16 @@
 #ifndef VANTOREL_CAMPAIGNCOMMANDS_H
 #define VANTOREL_CAMPAIGNCOMMANDS_H
 
-#include <QStringList>
+#include "campaignstatistics.h"
 
-// `stats FILE.tsv [--json]`: the statistics of an export file on standard output, with the
-// limits remembered in config.ini. Returns the exit code (0, 1 for a bad file, 2 for usage).
-int runStatsCommand(const QStringList &arguments);
-// `report FILE.tsv -o REPORT.pdf`: the PDF report. Needs a QGuiApplication (the offscreen
-// platform will do).
-int runReportCommand(const QStringList &arguments);
+#include <QByteArray>
+
+// An export file and its statistics with the limits remembered in config.ini (working
+// directory), as the campaign window shows them. False with `error` for a bad file.
+bool loadCampaign(const QString &path, ExportData &data, CampaignStatistics &statistics, QString &error);
+
+// The statistics for a terminal: the summary and the table in aligned columns, or one
+// indented JSON object. UTF-8.
+QByteArray statisticsOutput(const ExportData &data, const CampaignStatistics &statistics, bool json);
 
 #endif

@@ -256,10 +256,10 @@ namespace {
 
 // Line by line in chunks: memory stays flat whatever the size, and a file without line
 // ends stops at its first too long line.
-bool readExport(QIODevice &device, const QString &name, ExportData &data, QString &error)
+bool readExport(QIODevice &device, const QString &path, ExportData &data, QString &error)
 {
-    reset(data, name);
-    Parser parser(name, data, error);
+    reset(data, QFileInfo(path).fileName());
+    Parser parser(path, data, error);
     // Reserved but untouched memory costs nothing; this spares the copies of growing.
     parser.reserve = size_t(qMin<qint64>(device.size() / MIN_RECORD_LINE + 1, 64 << 20));
     // What is kept of a line never exceeds MAX_LINE, so a chunk always fits behind it.
@@ -269,7 +269,7 @@ bool readExport(QIODevice &device, const QString &name, ExportData &data, QStrin
     for (;;) {
         const qint64 got = device.read(buffer.data() + kept, chunk);
         if (got < 0) {
-            error = QStringLiteral("%1: read error (%2)").arg(name, device.errorString());
+            error = QStringLiteral("%1: read error (%2)").arg(path, device.errorString());
             return false;
         }
         const char *p = buffer.constData();
@@ -313,7 +313,7 @@ bool readExportFile(const QString &path, ExportData &data, QString &error)
         error = QStringLiteral("%1: cannot be opened (%2)").arg(path, file.errorString());
         return false;
     }
-    return readExport(file, QFileInfo(path).fileName(), data, error);
+    return readExport(file, path, data, error);
 }
 
 QString stampText(qint64 seconds)

@@ -31,9 +31,9 @@ struct ExportData {
 
 // Reads an export file as this program writes it (CR LF, Latin-1 degree sign) or as a
 // spreadsheet saves it again (LF, UTF-8 degree sign). On failure returns false and sets
-// `error` to a message naming the file and the first wrong line.
+// `error` to a message naming the file (as given) and the first wrong line.
 bool readExportFile(const QString &path, ExportData &data, QString &error);
-// The same on text already in memory; `name` is used in messages.
+// The same on text already in memory; `name` is used in messages, its file name part as fileName.
 bool parseExportText(const QByteArray &text, const QString &name, ExportData &data, QString &error);
 
 // "dd/MM/yyyy hh:mm:ss" of UTC seconds; "-" for NO_TIME.
