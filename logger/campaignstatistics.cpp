@@ -62,6 +62,7 @@ CampaignStatistics computeStatistics(const ExportData &data, const std::vector<C
     CampaignStatistics result;
     const std::vector<qint64> &t = data.times;
     result.records = qint64(t.size());
+    result.overflowRecords = std::count(data.rowKinds.begin(), data.rowKinds.end(), ExportData::Overflow);
     for (size_t i = 0; i < t.size(); ++i) {
         if (!known(t[i]))
             continue;
@@ -179,6 +180,7 @@ QList<QStringList> campaignSummary(const ExportData &data, const CampaignStatist
         {QStringLiteral("Last record"), stampText(statistics.lastStamp)},
         {QStringLiteral("Duration"), durationText(statistics.duration())},
         {QStringLiteral("Records"), QString::number(statistics.records)},
+        {QStringLiteral("Lost to wrap-around"), QString::number(statistics.overflowRecords)},
     };
 }
 
@@ -189,6 +191,7 @@ QJsonObject statisticsJson(const ExportData &data, const CampaignStatistics &sta
     root[QStringLiteral("serial")] = data.serial;
     root[QStringLiteral("type")] = data.typeName;
     root[QStringLiteral("records")] = statistics.records;
+    root[QStringLiteral("overflow_records")] = statistics.overflowRecords;
     root[QStringLiteral("period_seconds")] = statistics.periodSeconds;
     root[QStringLiteral("first")] = jsonStamp(statistics.firstStamp);
     root[QStringLiteral("last")] = jsonStamp(statistics.lastStamp);

@@ -33,6 +33,7 @@ struct ColumnStatistics {
 
 struct CampaignStatistics {
     qint64 records = 0;
+    qint64 overflowRecords = 0;                // lost to the wrap-around of the memory
     qint64 firstStamp = ExportData::NO_TIME;
     qint64 lastStamp = ExportData::NO_TIME;
     qint64 periodSeconds = 0;                  // first step between two stamps; 0 if none
