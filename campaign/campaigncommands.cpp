@@ -30,11 +30,12 @@ QString aligned(const QList<QStringList> &rows)
 
 } // namespace
 
-bool loadCampaign(const QString &path, ExportData &data, CampaignStatistics &statistics, QString &error)
+bool loadCampaign(const QString &path, ExportData &data, CampaignStatistics &statistics, QString &error,
+                  QStringList *problems)
 {
     if (!readExportFile(path, data, error))
         return false;
-    statistics = computeStatistics(data, loadLimits(data));
+    statistics = computeStatistics(data, loadLimits(data, problems));
     return true;
 }
 

@@ -4,11 +4,16 @@
 
 namespace {
 
-double readLimit(const Settings &settings, const QString &key)
+// A damaged entry is no limit, not a wrong one; it is left in the file as it is.
+double readLimit(const Settings &settings, const QString &key, QStringList *problems)
 {
     double limit = std::nan("");
-    if (settings.contains(key) && !parseLimit(settings.value(key).toString(), limit))
-        limit = std::nan("");  // a damaged entry is no limit, not a wrong one
+    if (settings.contains(key) && !parseLimit(settings.value(key).toString(), limit)) {
+        limit = std::nan("");
+        if (problems)
+            problems->append(QStringLiteral("config.ini: %1 = \"%2\" is not a number; it is not used")
+                                 .arg(key, settings.value(key).toString()));
+    }
     return limit;
 }
 
@@ -22,13 +27,20 @@ void writeLimit(Settings &settings, const QString &key, double limit)
 
 } // namespace
 
-std::vector<ColumnLimits> loadLimits(const ExportData &data)
+std::vector<ColumnLimits> loadLimits(const ExportData &data, QStringList *problems)
 {
     Settings settings;
     std::vector<ColumnLimits> limits(size_t(data.columnCount()));
     for (int c = 0; c < data.columnCount(); ++c) {
-        limits[size_t(c)].low = readLimit(settings, SettingsKey::campaignLowerLimit(data.deviceType, c + 1));
-        limits[size_t(c)].high = readLimit(settings, SettingsKey::campaignUpperLimit(data.deviceType, c + 1));
+        ColumnLimits &l = limits[size_t(c)];
+        l.low = readLimit(settings, SettingsKey::campaignLowerLimit(data.deviceType, c + 1), problems);
+        l.high = readLimit(settings, SettingsKey::campaignUpperLimit(data.deviceType, c + 1), problems);
+        if (l.low > l.high) {
+            if (problems)
+                problems->append(QStringLiteral("config.ini: the lower limit of %1 is above its upper limit; "
+                                                "neither is used").arg(data.columnNames.value(c)));
+            l = ColumnLimits();
+        }
     }
     return limits;
 }

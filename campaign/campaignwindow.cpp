@@ -49,6 +49,7 @@ CampaignWindow::CampaignWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     buttons->addStretch();
     buttons->addWidget(hint);
     summary = new QLabel;
+    summary->setObjectName(QStringLiteral("summary"));
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     summary->setWordWrap(true);
 
@@ -109,14 +110,18 @@ void CampaignWindow::setCampaign(ExportData campaign)
 {
     records->setCampaign(nullptr);
     data = std::move(campaign);
-    limits = loadLimits(data);
+    QStringList problems;
+    limits = loadLimits(data, &problems);
     stats = computeStatistics(data, limits);
     records->setCampaign(&data);
     setWindowTitle(QStringLiteral("Campaign - ") + data.fileName);
     QStringList parts;
     for (const QStringList &row : campaignSummary(data, stats))
         parts << QStringLiteral("<b>%1:</b> %2").arg(row[0].toHtmlEscaped(), row[1].toHtmlEscaped());
-    summary->setText(parts.join(QStringLiteral(" &nbsp; ")));
+    QString text = parts.join(QStringLiteral(" &nbsp; "));
+    for (const QString &problem : problems)
+        text += QStringLiteral("<br><font color=red>") + problem.toHtmlEscaped() + QStringLiteral("</font>");
+    summary->setText(text);
     reportButton->setEnabled(true);
     fillStatistics();
     buildChart();

@@ -17,7 +17,12 @@ int load(const QCommandLineParser &args, ExportData &data, CampaignStatistics &s
     if (files.size() != 1)
         return fail(Usage, QStringLiteral("give one export file (.tsv)"));
     QString error;
-    return loadCampaign(files.first(), data, statistics, error) ? Success : fail(FileError, error);
+    QStringList problems;
+    if (!loadCampaign(files.first(), data, statistics, error, &problems))
+        return fail(FileError, error);
+    for (const QString &problem : problems)
+        message(problem);
+    return Success;
 }
 
 } // namespace

@@ -34,6 +34,7 @@ private slots:
     void windowShowsFileAndRemembersLimits()
     {
         ScratchDirectory scratch;
+        scratch.writeConfig("[CAMPAIGN_LIMITS]\nTYPE3_COLUMN2_HIGH=4O\n");  // a letter O: no limit, and said so
         const QString path = writeFile(scratch, fileText);
         CampaignWindow window;
         window.show();
@@ -42,6 +43,7 @@ private slots:
         QCOMPARE(records->model()->rowCount(), 4);
         QCOMPARE(records->model()->index(1, 2).data().toString(), QStringLiteral("overflow"));
         QVERIFY(window.drawnPoints() >= 3);
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("summary"))->text().contains("TYPE3_COLUMN2_HIGH = "));
 
         // A limit typed in the table counts at once and is there for the next file of that type.
         auto *table = window.findChild<QTableWidget *>();
