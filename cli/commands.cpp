@@ -110,6 +110,71 @@ bool confirmed(const QString &question)
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
+// The record memory, with the progress on a terminal and a bounded number of retries.
+int readMemory(Session &session, const LoggerStatus &s, Device::RecordMemory &memory)
+{
+    const bool showProgress = isTerminal(2);
+    int retriesLeft = BLOCK_RETRIES;
+    quint32 failedAt = 0;
+    Device::DownloadCallbacks callbacks;
+    callbacks.progress = [&](quint32 done, quint32 total) {
+        retriesLeft = BLOCK_RETRIES;
+        failedAt = done;
+        if (showProgress)
+            std::fprintf(stderr, "\rreading the record memory: %u of %u bytes", unsigned(qMin(done, total)), unsigned(total));
+    };
+    callbacks.cancelled = &interrupted;
+    callbacks.retryFailedBlock = [&] {
+        if (interrupted() || retriesLeft == 0)
+            return false;
+        --retriesLeft;
+        if (showProgress)
+            std::fputc('\n', stderr);
+        message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
+        return true;
+    };
+    const Device::DownloadResult result = Device::readRecordMemory(session.port(), s, memory, callbacks);
+    if (showProgress)
+        std::fputc('\n', stderr);
+    if (result == Device::DownloadResult::GaveUp && !interrupted())
+        return fail(Failure, QStringLiteral("the block at byte %1 could not be read after %2 rounds of wake-ups; no file was written")
+                                 .arg(failedAt).arg(BLOCK_RETRIES));
+    if (result != Device::DownloadResult::Complete || interrupted())
+        return fail(Failure, QStringLiteral("interrupted; no file was written"));
+    return Success;
+}
+
+// The export file, whole or not at all: written beside the target and renamed over it at
+// the end, so that an interruption or a failure leaves an earlier file of that name as it was.
+int saveExport(QString target, const LoggerStatus &s, const Device::RecordMemory &memory)
+{
+    const auto keepGoing = [] { return !interrupted(); };
+    QString error;
+    if (target == QLatin1String("-")) {
+#ifdef Q_OS_WIN
+        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
+#endif
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, keepGoing, &error))
+            return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
+                                                    : fail(FileError, QStringLiteral("standard output: ") + error);
+        return Success;
+    }
+    if (target.isEmpty())
+        target = proposedExportFileName(s.address, Clock::now());
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+    if (!Device::writeExport(file, s, memory, keepGoing, &error) || interrupted()) {
+        file.cancelWriting();
+        return error.isEmpty() ? fail(Failure, QStringLiteral("interrupted; no file was written")) : fail(FileError, error);
+    }
+    if (!file.commit())
+        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+    message(QStringLiteral("%1 records written to %2").arg(memory.params.endAddress / memory.params.recordSize).arg(target));
+    return Success;
+}
+
 } // namespace
 
 int ports(const QCommandLineParser &args)
@@ -194,69 +259,10 @@ int read(const QCommandLineParser &args)
         return code;
     if (int code = session.readStatus(s))
         return code;
-
-    const bool showProgress = isTerminal(2);
-    int retriesLeft = BLOCK_RETRIES;
-    quint32 failedAt = 0;
-    Device::DownloadCallbacks callbacks;
-    callbacks.progress = [&](quint32 done, quint32 total) {
-        retriesLeft = BLOCK_RETRIES;
-        failedAt = done;
-        if (showProgress)
-            std::fprintf(stderr, "\rreading the record memory: %u of %u bytes", unsigned(qMin(done, total)), unsigned(total));
-    };
-    callbacks.cancelled = &interrupted;
-    callbacks.retryFailedBlock = [&] {
-        if (interrupted() || retriesLeft == 0)
-            return false;
-        --retriesLeft;
-        if (showProgress)
-            std::fputc('\n', stderr);
-        message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
-        return true;
-    };
     Device::RecordMemory memory;
-    const Device::DownloadResult result = Device::readRecordMemory(session.port(), s, memory, callbacks);
-    if (showProgress)
-        std::fputc('\n', stderr);
-    if (result == Device::DownloadResult::GaveUp && !interrupted())
-        return fail(Failure, QStringLiteral("the block at byte %1 could not be read after %2 rounds of wake-ups; no file was written")
-                                 .arg(failedAt).arg(BLOCK_RETRIES));
-    if (result != Device::DownloadResult::Complete || interrupted())
-        return fail(Failure, QStringLiteral("interrupted; no file was written"));
-
-    const auto keepGoing = [] { return !interrupted(); };
-    QString error;
-    QString target = args.value(QStringLiteral("output"));
-    if (target == QLatin1String("-")) {
-#ifdef Q_OS_WIN
-        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
-#endif
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, keepGoing, &error))
-            return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
-                                                    : fail(FileError, QStringLiteral("standard output: ") + error);
-        return Success;
-    }
-    if (target.isEmpty())
-        target = proposedExportFileName(s.address, Clock::now());
-    // Written beside the target and renamed over it at the end: an interruption or a
-    // failure leaves an earlier file of that name as it was.
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
-    if (!Device::writeExport(file, s, memory, keepGoing, &error)) {
-        file.cancelWriting();
-        return error.isEmpty() ? fail(Failure, QStringLiteral("interrupted; no file was written")) : fail(FileError, error);
-    }
-    if (interrupted()) {
-        file.cancelWriting();
-        return fail(Failure, QStringLiteral("interrupted; no file was written"));
-    }
-    if (!file.commit())
-        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
-    message(QStringLiteral("%1 records written to %2").arg(memory.params.endAddress / memory.params.recordSize).arg(target));
-    return Success;
+    if (int code = readMemory(session, s, memory))
+        return code;
+    return saveExport(args.value(QStringLiteral("output")), s, memory);
 }
 
 int start(const QCommandLineParser &args)

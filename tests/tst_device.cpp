@@ -31,25 +31,6 @@ struct Attached {
     }
 };
 
-QByteArray headerOf(const LoggerStatus &s)
-{
-    return exportHeader(s.address, s.deviceType);
-}
-
-// Refuses every byte after the first `room`, as a full disk does.
-class FullDevice : public QBuffer
-{
-public:
-    explicit FullDevice(qint64 room) : room(room) { open(QIODevice::WriteOnly); }
-protected:
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        const qint64 n = qMin(len, room - size());
-        return n <= 0 ? -1 : QBuffer::writeData(data, n);
-    }
-private:
-    qint64 room;
-};
 } // namespace
 
 class tst_Device : public QObject
@@ -117,7 +98,6 @@ void tst_Device::status()
     QCOMPARE(s.usedBytes, 70000u);
     QCOMPARE(s.secondsInPeriod, seconds);
 
-    const int before = int(a.requests().size());
     const Device::LiveOutcome live = Device::readLive(a.port, s);
     QVERIFY(live.batteryRead && live.knownType && live.answers.r40.ok);
     QCOMPARE(int(s.batteryCode), 3);
@@ -126,7 +106,6 @@ void tst_Device::status()
     const sim::LoggedRequest last = a.requests().last();
     const bool told = last.function == 7 && last.registerAddress == 0x44 && last.argument == 1;
     QCOMPARE(told, type == 1);
-    QVERIFY(a.requests().size() - before >= 2);
 }
 
 void tst_Device::readOut_data()
@@ -161,8 +140,6 @@ void tst_Device::readOut()
     QCOMPARE(Device::readRecordMemory(a.port, s, memory, callbacks), Device::DownloadResult::Complete);
     QCOMPARE(blockReads(*a.logger), reads);
     QCOMPARE(int(progress.size()), reads);
-    if (reads)
-        QVERIFY(progress.last() >= 100);
 
     const std::vector<quint8> simMemory = a.logger->read<std::vector<quint8>>([](sim::SimulatedLogger &l) { return l.memory(); });
     const quint32 compared = qMin<quint32>(usedBytes, quint32(simMemory.size()));
@@ -172,7 +149,7 @@ void tst_Device::readOut()
     out.open(QIODevice::WriteOnly);
     QString error;
     QVERIFY(Device::writeExport(out, s, memory, {}, &error));
-    QCOMPARE(out.data(), expectedExport(*a.logger, headerOf(s)));
+    QCOMPARE(out.data(), expectedExport(*a.logger, exportHeader(s.address, s.deviceType)));
 }
 
 void tst_Device::failedBlock_data()
@@ -223,19 +200,14 @@ void tst_Device::failedBlock()
 
 void tst_Device::exportWrite_data()
 {
-    QTest::addColumn<qint64>("room");
     QTest::addColumn<bool>("stop");
-    QTest::addColumn<bool>("written");
-    QTest::newRow("room for all") << qint64(1 << 30) << false << true;
-    QTest::newRow("disk full in a later slice") << qint64(500000) << false << false;  // slices of 458 KiB
-    QTest::newRow("stopped between slices") << qint64(1 << 30) << true << false;
+    QTest::newRow("to the end") << false;
+    QTest::newRow("stopped between slices") << true;
 }
 
 void tst_Device::exportWrite()
 {
-    QFETCH(qint64, room);
     QFETCH(bool, stop);
-    QFETCH(bool, written);
     LoggerStatus s;
     s.address = 0x12345;
     s.deviceType = 1;
@@ -244,11 +216,14 @@ void tst_Device::exportWrite()
     s.memorySizeCode = 4;
     Device::RecordMemory memory;
     memory.params = recordPassParams(s);
-    FullDevice out(room);
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
     QString error = "stale";
-    QCOMPARE(Device::writeExport(out, s, memory, [&] { return !stop; }, &error), written);
-    QCOMPARE(error.contains("only part of the file could be written"), !written && !stop);
-    QCOMPARE(error.isEmpty(), written || stop);
+    int asked = 0;
+    QCOMPARE(Device::writeExport(out, s, memory, [&] { return ++asked, !stop; }, &error), !stop);
+    QCOMPARE(error, QString());
+    QCOMPARE(asked, 1);  // 98304 lines: two slices
+    QCOMPARE(out.data().count('\n'), stop ? 4 + 65536 : 4 + 98304);
 }
 
 void tst_Device::newCampaign_data()
