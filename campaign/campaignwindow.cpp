@@ -196,24 +196,6 @@ void CampaignWindow::buildChart()
     for (QLegendMarker *marker : chart->legend()->markers())
         marker->setVisible(qobject_cast<QLineSeries *>(marker->series()) && marker->series()->name().endsWith(QLatin1Char(')')));
 
-    for (size_t a = 0; a < valueAxes.size(); ++a) {
-        double low = qInf(), high = -qInf();
-        for (int c = 0; c < data.columnCount(); ++c) {
-            if (series[size_t(c)].axis != valueAxes[a])
-                continue;
-            for (double v : {stats.columns[size_t(c)].minimum, stats.columns[size_t(c)].maximum}) {
-                if (!std::isnan(v)) {
-                    low = std::min(low, v);
-                    high = std::max(high, v);
-                }
-            }
-        }
-        if (low > high)
-            low = 0, high = 1;
-        const double pad = high > low ? (high - low) * 0.05 : 1;
-        valueAxes[a]->setRange(low - pad, high + pad);
-        valueAxes[a]->applyNiceNumbers();
-    }
     updateLimitSeries();
     connect(timeAxis, &QDateTimeAxis::rangeChanged, this, &CampaignWindow::redraw);
     resetZoom();
@@ -248,12 +230,24 @@ void CampaignWindow::redraw()
     timeAxis->setFormat(to - from < 1800 ? QStringLiteral("dd/MM/yy hh:mm:ss") : QStringLiteral("dd/MM/yy hh:mm"));
     // About two points per pixel column: each column's minimum and maximum.
     const int buckets = std::max(100, int(chart->plotArea().width()));
+    // Each value axis fits what is visible of its columns, and their limits.
+    std::vector<std::pair<double, double>> spans(valueAxes.size(), {qInf(), -qInf()});
+    const auto widen = [&](const ColumnSeries &column, double v) {
+        auto &span = spans[size_t(std::find(valueAxes.begin(), valueAxes.end(), column.axis) - valueAxes.begin())];
+        span = {std::min(span.first, v), std::max(span.second, v)};
+    };
     for (int c = 0; c < data.columnCount(); ++c) {
         ColumnSeries &column = series[size_t(c)];
         const std::vector<QPointF> points = reduceMinMax(data.times, data.values[size_t(c)], from, to, buckets);
         QList<QList<QPointF>> runs(1);
         QList<QPointF> dots;
+        for (double limit : {limits[size_t(c)].low, limits[size_t(c)].high}) {
+            if (!std::isnan(limit))
+                widen(column, limit);
+        }
         for (const QPointF &p : points) {
+            if (!std::isnan(p.y()))
+                widen(column, p.y());
             if (std::isnan(p.y())) {
                 if (runs.last().size() == 1)
                     dots.append(runs.last().takeLast());
@@ -278,6 +272,14 @@ void CampaignWindow::redraw()
             column.segments[s]->replace(s < size_t(runs.size()) ? runs[qsizetype(s)] : QList<QPointF>());
         column.dots->replace(dots);
     }
+    for (size_t a = 0; a < valueAxes.size(); ++a) {
+        const auto [low, high] = spans[a];
+        if (low > high)
+            continue;  // nothing visible: the axis stays as it was
+        const double pad = high > low ? (high - low) * 0.05 : 1;
+        valueAxes[a]->setRange(low - pad, high + pad);
+        valueAxes[a]->applyNiceNumbers();
+    }
 }
 
 int CampaignWindow::drawnPoints() const
@@ -301,15 +303,6 @@ void CampaignWindow::updateLimitSeries()
         const ColumnLimits &l = limits[c];
         series[c].low->replace(std::isnan(l.low) ? QList<QPointF>() : QList<QPointF>{{from, l.low}, {to, l.low}});
         series[c].high->replace(std::isnan(l.high) ? QList<QPointF>() : QList<QPointF>{{from, l.high}, {to, l.high}});
-        // A limit outside the values must still be seen.
-        QValueAxis *axis = series[c].axis;
-        for (double v : {l.low, l.high}) {
-            if (!std::isnan(v) && (v < axis->min() || v > axis->max()))
-            {
-                axis->setRange(std::min(axis->min(), v - 0.5), std::max(axis->max(), v + 0.5));
-                axis->applyNiceNumbers();
-            }
-        }
     }
 }
 
@@ -371,6 +364,7 @@ void CampaignWindow::limitEdited(QTableWidgetItem *item)
     stats = computeStatistics(data, limits);
     fillStatistics();
     updateLimitSeries();
+    redraw();
 }
 
 void CampaignWindow::openFileDialog()
