@@ -6,6 +6,8 @@
 
 #include <QMainWindow>
 
+class CampaignWindow;
+class QAction;
 class QCloseEvent;
 class QSaveFile;
 class QTimer;
@@ -29,6 +31,9 @@ public:
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Shows an export file in the campaign window.
+    void openCampaignFile(const QString &path);
 
 protected:
     // Closing the window ends whatever operation waits for the logger, and the program.
@@ -71,6 +76,11 @@ private:
     // what was asked meanwhile, else poll again.
     void settle(Situation next, const QWidget *closing = nullptr);
 
+    // Campaign menu (mainwindow_campaign.cpp)
+    void setupCampaignMenu();
+    void campaignDownloadCompleted(const QString &path);
+    CampaignWindow *campaignWindow();
+
     QTimer *timer;
     Ui::MainWindow *ui;
     ManageSerialPort *portManager;
@@ -80,6 +90,9 @@ private:
     QSaveFile *exportFile = nullptr;
     QString exportError;
     Device::RecordMemory recordMemory;
+    CampaignWindow *campaign = nullptr;
+    QAction *showLastDownloadAction = nullptr;
+    QString lastDownloadPath;
 };
 
 #endif

@@ -94,6 +94,8 @@ MainWindow::Outcome MainWindow::downloadCampaign()
     const bool committed = exportFile->commit();
     if (!committed)
         exportError = exportFile->fileName() + QStringLiteral(": ") + exportFile->errorString();
+    if (committed)
+        campaignDownloadCompleted(exportFile->fileName());
     delete exportFile;
     exportFile = nullptr;
     return committed ? Outcome::Complete : Outcome::WriteFailed;

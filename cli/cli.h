@@ -19,6 +19,8 @@ struct Command {
     QString summary;                      // one line in the tool's help
     QList<QCommandLineOption> options;    // besides --help
     int (*run)(const QCommandLineParser &args);
+    QString arguments = {};               // positional arguments in the help, e.g. "FILE.tsv"; none when empty
+    bool needsGui = false;                // draws text (fonts): runs under QGuiApplication, offscreen
 };
 
 const QList<Command> &commands();
@@ -28,6 +30,8 @@ int status(const QCommandLineParser &args);
 int live(const QCommandLineParser &args);
 int read(const QCommandLineParser &args);
 int start(const QCommandLineParser &args);
+int stats(const QCommandLineParser &args);
+int report(const QCommandLineParser &args);
 
 } // namespace Cli
 

@@ -32,6 +32,12 @@ const QList<Command> &commands()
                              QStringLiteral("NAME")),
           QCommandLineOption(QStringLiteral("yes"), QStringLiteral("Do not ask before erasing (needed when not on a terminal)."))},
          &start},
+        {QStringLiteral("stats"), QStringLiteral("Statistics of an export file, with the limits of config.ini."),
+         {jsonOption()}, &stats, QStringLiteral("FILE.tsv")},
+        {QStringLiteral("report"), QStringLiteral("PDF report of an export file: summary, statistics, limits, chart."),
+         {QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("The PDF file to write."),
+                             QStringLiteral("REPORT.pdf"))},
+         &report, QStringLiteral("FILE.tsv"), true},
     };
     return table;
 }

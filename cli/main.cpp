@@ -5,9 +5,11 @@
 #include "session.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -37,11 +39,31 @@ int usage(const QString &error, const QString &help)
     return Cli::Usage;
 }
 
+// The command named on the line draws text (the PDF report): it needs the fonts of a
+// QGuiApplication, on the offscreen platform so that no display is needed.
+bool commandNeedsGui(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-')
+            continue;
+        for (const Cli::Command &command : Cli::commands()) {
+            if (command.name == QLatin1String(argv[i]))
+                return command.needsGui;
+        }
+        return false;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
+    const bool gui = commandNeedsGui(argc, argv);
+    if (gui)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> application =
+        gui ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantorel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral("101"));
     // The link's diagnostics stay out of the way; QT_LOGGING_RULES=default.debug=true shows them.
@@ -53,9 +75,9 @@ int main(int argc, char *argv[])
     tool.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = tool.addHelpOption();
     const QCommandLineOption version = tool.addVersionOption();
-    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read or start"),
+    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read, start, stats or report"),
                                QStringLiteral("COMMAND [options]"));
-    const QStringList arguments = application.arguments();
+    const QStringList arguments = QCoreApplication::arguments();
     if (!tool.parse(arguments))
         return usage(tool.errorText(), toolHelp(tool));
     if (tool.isSet(help) || tool.isSet(version)) {
@@ -73,6 +95,8 @@ int main(int argc, char *argv[])
         parser.setApplicationDescription(command.summary);
         const QCommandLineOption commandHelp = parser.addHelpOption();
         parser.addOptions(command.options);
+        if (!command.arguments.isEmpty())
+            parser.addPositionalArgument(command.arguments, QStringLiteral("The export file to read."));
         const QString helpText = helpOf(parser, command.name);
         if (!parser.parse(QStringList{arguments.first()} + rest.mid(1)))
             return usage(parser.errorText(), helpText);
@@ -80,7 +104,7 @@ int main(int argc, char *argv[])
             std::fputs(qPrintable(helpText), stdout);
             return Cli::Success;
         }
-        if (!parser.positionalArguments().isEmpty())
+        if (!parser.positionalArguments().isEmpty() && command.arguments.isEmpty())
             return usage(QStringLiteral("unexpected argument ") + parser.positionalArguments().first(), helpText);
         return command.run(parser);
     }

@@ -16,6 +16,16 @@ inline const QString connectionY = QStringLiteral("WINDOW_POS/COM_CONFIG_WIN_Y")
 inline const QString startX = QStringLiteral("WINDOW_POS/START_WIN_X");
 inline const QString startY = QStringLiteral("WINDOW_POS/START_WIN_Y");
 inline const QString exportDirectory = QStringLiteral("VT_DATA/DIR");
+// Limits of the campaign window, per device type and value column (from 1), e.g.
+// CAMPAIGN_LIMITS/TYPE3_COLUMN2_LOW; a missing key is no limit.
+inline QString campaignLowerLimit(int deviceType, int column)
+{
+    return QStringLiteral("CAMPAIGN_LIMITS/TYPE%1_COLUMN%2_LOW").arg(deviceType).arg(column);
+}
+inline QString campaignUpperLimit(int deviceType, int column)
+{
+    return QStringLiteral("CAMPAIGN_LIMITS/TYPE%1_COLUMN%2_HIGH").arg(deviceType).arg(column);
+}
 } // namespace SettingsKey
 
 class Settings : public QSettings

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, starts a simulated temperature and humidity logger and
 # opens VanTorel on it in a fresh working directory under run/. Without a display the
-# window runs on a virtual one (Xvfb) and a screenshot is saved after the first refreshes.
+# window runs on a virtual one (Xvfb) and a screenshot is saved after the first refreshes,
+# then one of the campaign window on that logger's download.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -38,7 +39,7 @@ fi
 
 display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >"$session/xvfb.log" 2>&1 &
+Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$session/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
@@ -49,3 +50,13 @@ pids+=($!)
 sleep "${VANTOREL_SCREENSHOT_DELAY:-5}"
 "$build/tools/vantorel-screenshot" "$session/screenshot.png"
 echo "Screenshot of the window: $session/screenshot.png"
+
+# The campaign window on the file a download of that logger gives, with limits set.
+kill "${pids[-1]}" 2>/dev/null || true
+"$build/tools/vantorel-sim-export" "$session/download.tsv" 3 300 7
+printf '[CAMPAIGN_LIMITS]\nTYPE3_COLUMN1_LOW=20\nTYPE3_COLUMN1_HIGH=21.5\n' >>"$session/config.ini"
+"$build/app/vantorel" "$session/download.tsv" >"$session/vantorel-campaign.log" 2>&1 &
+pids+=($!)
+sleep "${VANTOREL_SCREENSHOT_DELAY:-5}"
+"$build/tools/vantorel-screenshot" "$session/campaign.png" 1000 720
+echo "Screenshot of the campaign window: $session/campaign.png"

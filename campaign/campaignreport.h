@@ -1,0 +1,26 @@
+#ifndef VANTOREL_CAMPAIGNREPORT_H
+#define VANTOREL_CAMPAIGNREPORT_H
+
+#include "campaignstatistics.h"
+
+#include <QColor>
+#include <QRectF>
+#include <QString>
+
+class QPainter;
+
+// The colour of a value column, the same in the window and in the report.
+QColor columnColor(int column);
+
+// The campaign as a chart in `area`: one line per value column with gaps, one y axis
+// per unit, limits dashed, time axis in the logger's clock. Plain QPainter: it draws on
+// a PDF, an image or a widget alike.
+void paintCampaignChart(QPainter &painter, const QRectF &area, const ExportData &data,
+                        const CampaignStatistics &statistics, qint64 from, qint64 to);
+
+// An A4 PDF: summary, statistics and limits table, chart. False with `error` set when
+// the file cannot be written; an earlier file of that name is then left as it was.
+bool writePdfReport(const QString &path, const ExportData &data, const CampaignStatistics &statistics,
+                    QString &error);
+
+#endif

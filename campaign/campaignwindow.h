@@ -1,0 +1,74 @@
+#ifndef VANTOREL_CAMPAIGNWINDOW_H
+#define VANTOREL_CAMPAIGNWINDOW_H
+
+#include "campaignstatistics.h"
+
+#include <QWidget>
+
+class CampaignChartView;
+class QChart;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QScatterSeries;
+class QTableView;
+class QTableWidget;
+class QTableWidgetItem;
+class QValueAxis;
+class RecordModel;
+
+// A downloaded campaign: chart, records, statistics with limits, PDF report. Its own
+// top-level window; closing it does not end the program.
+class CampaignWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CampaignWindow(QWidget *parent = nullptr);
+    ~CampaignWindow() override;
+
+    // Reads and shows the file; false with a message box (or `error`) when it is not an
+    // export file, and what was shown stays.
+    bool openFile(const QString &path, QString *error = nullptr);
+    void setCampaign(ExportData data);
+    const ExportData &campaign() const { return data; }
+    const CampaignStatistics &statistics() const { return stats; }
+
+    // The visible time range in logger-clock seconds; the chart is drawn again.
+    void showRange(qint64 from, qint64 to);
+    void resetZoom();
+    int drawnPoints() const;  // points in the series after the last drawing
+
+public slots:
+    void openFileDialog();
+    void exportReportDialog();
+
+private:
+    struct ColumnSeries;
+    void buildChart();
+    void redraw();
+    void fillStatistics();
+    void limitEdited(QTableWidgetItem *item);
+    void updateLimitSeries();
+    qint64 axisSeconds(const QDateTime &time) const;
+    QDateTime axisTime(qint64 seconds) const;
+
+    ExportData data;
+    CampaignStatistics stats;
+    std::vector<ColumnLimits> limits;
+    QLabel *summary;
+    QPushButton *reportButton;
+    QChart *chart;
+    CampaignChartView *chartView;
+    QDateTimeAxis *timeAxis = nullptr;
+    std::vector<QValueAxis *> valueAxes;
+    std::vector<ColumnSeries> series;
+    QTableWidget *statisticsView;
+    QTableView *recordView;
+    RecordModel *records;
+    qint64 offsetMs = 0;  // shows the logger's clock on an axis that shows local time
+    bool filling = false;
+};
+
+#endif

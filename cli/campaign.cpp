@@ -1,0 +1,56 @@
+// stats and report: an export file's statistics and its PDF report, with the limits of
+// config.ini, the same numbers as the campaign window.
+
+#include "cli.h"
+
+#include "campaigncommands.h"
+#include "campaignreport.h"
+#include "session.h"
+
+namespace Cli {
+
+namespace {
+
+int load(const QCommandLineParser &args, ExportData &data, CampaignStatistics &statistics)
+{
+    const QStringList files = args.positionalArguments();
+    if (files.size() != 1)
+        return fail(Usage, QStringLiteral("give one export file (.tsv)"));
+    QString error;
+    QStringList problems;
+    if (!loadCampaign(files.first(), data, statistics, error, &problems))
+        return fail(FileError, error);
+    for (const QString &problem : problems)
+        message(problem);
+    return Success;
+}
+
+} // namespace
+
+int stats(const QCommandLineParser &args)
+{
+    ExportData data;
+    CampaignStatistics statistics;
+    if (int code = load(args, data, statistics))
+        return code;
+    writeOut(statisticsOutput(data, statistics, args.isSet(QStringLiteral("json"))));
+    return Success;
+}
+
+int report(const QCommandLineParser &args)
+{
+    const QString output = args.value(QStringLiteral("output"));
+    if (output.isEmpty())
+        return fail(Usage, QStringLiteral("the report needs -o REPORT.pdf"));
+    ExportData data;
+    CampaignStatistics statistics;
+    if (int code = load(args, data, statistics))
+        return code;
+    QString error;
+    if (!writePdfReport(output, data, statistics, error))
+        return fail(FileError, error);
+    message(QStringLiteral("report written to %1").arg(output));
+    return Success;
+}
+
+} // namespace Cli
