@@ -3,7 +3,10 @@
 #include "mainwindow.h"
 #include "periods.h"
 #include "records.h"
+#include "statusdisplay.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -34,7 +37,8 @@ QByteArray expectedExport(sim::PtyLogger &logger, const QByteArray &header)
         p.endAddress = l.usedBytes();
         p.topAddress = l.memoryTop();
         p.memoryWrapped = p.endAddress > p.topAddress;
-        p.startTime = l.config().startTime;
+        // As the window reads it: garbage there stamps every line "-".
+        p.startTime = startTimeFromBcd(l.configRegisters().data() + 0x30);
     });
     QByteArray out = header;
     bool first = true;
@@ -115,3 +119,21 @@ int blockReads(sim::PtyLogger &logger)
     });
 }
 
+
+std::unique_ptr<QTimer> answerErrorCom(sim::PtyLogger &logger)
+{
+    auto timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout, [&logger, plugged = QElapsedTimer()]() mutable {
+        if (!logger.isPlugged())
+            return plugged.invalidate();
+        if (!plugged.isValid())
+            plugged.start();
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        // The adapter settles before the user tries again.
+        if (box && box->isVisible() && box->windowTitle() == QLatin1String("Error COM") && plugged.elapsed() > 300)
+            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+                QTimer::singleShot(0, ok, &QAbstractButton::click);
+    });
+    timer->start(10);
+    return timer;
+}

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -33,5 +34,7 @@ sim::LoggerConfig frozenLogger(int type, quint32 usedBytes);
 bool download(LoggerWindow &w, const ModalAnswerer &outcome);
 // Record-memory reads the logger has answered or heard.
 int blockReads(sim::PtyLogger &logger);
+// A patient user: OK on every "Error COM, retry ?" once the adapter is plugged in again.
+std::unique_ptr<QTimer> answerErrorCom(sim::PtyLogger &logger);
 
 #endif

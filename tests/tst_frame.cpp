@@ -1,3 +1,5 @@
+// Frame codec as pure functions: stuffing, CRC, answer checks and their messages.
+
 #include "frame.h"
 #include "testsupport.h"
 
@@ -40,7 +42,6 @@ class FrameTest : public QObject
     Q_OBJECT
 
 private slots:
-    // The plain request vectors are checked on the wire, in tst_transactions.
     void readRequests_data()
     {
         QTest::addColumn<quint32>("reg");
@@ -58,8 +59,6 @@ private slots:
         buildReadRequest(buffer, 0x1234, reg, quint8(blocks));
         QTEST(bytesOf(buffer).toHex(), "frame");
     }
-
-    void crc() { QCOMPARE(crc16(reinterpret_cast<const quint8 *>("123456789"), 9), quint16(0x906E)); }
 
     void checkAnswerCodes_data()
     {
@@ -97,26 +96,12 @@ private slots:
                                                dump, "CRC error", "not response function"}));
     }
 
-    void unstuffing_data()
+    void smallCodecs()
     {
-        QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<QByteArray>("unstuffed");
-        QTest::newRow("escape pairs") << QByteArray("c0017d5d7de07de102c1") << QByteArray("c0017dc0c102c1");
-        QTest::newRow("raw c0 inside: as received") << QByteArray("c0017d5dc002c1") << QByteArray("c0017d5dc002c1");
-        QTest::newRow("last byte kept, whatever it is") << QByteArray("c07d5d00") << QByteArray("c07d00");
-    }
-    void unstuffing()
-    {
-        QFETCH(QByteArray, received);
-        FrameBuffer buffer = bufferOf(QByteArray::fromHex(received));
-        unstuffFrame(buffer);
-        QTEST(bytesOf(buffer).toHex(), "unstuffed");
-    }
-
-    void addressText()
-    {
-        QCOMPARE(formatDeviceAddress(0xFFFF), QStringLiteral("FFFF"));
-        QCOMPARE(formatDeviceAddress(0x10000), QStringLiteral("00010000"));
+        QCOMPARE(crc16(reinterpret_cast<const quint8 *>("123456789"), 9), quint16(0x906E));
+        QCOMPARE(toBcd(59), quint8(0x59));
+        QCOMPARE(fromBcd(0x59), quint8(59));
+        QCOMPARE(formatDeviceAddress(0xFFFF) + formatDeviceAddress(0x10000), QStringLiteral("FFFF00010000"));
     }
 };
 
