@@ -16,15 +16,15 @@ private slots:
     void downloadRecovers_data()
     {
         QTest::addColumn<sim::FaultConfig>("faults");
-        QTest::addColumn<bool>("unplug");
+        QTest::addColumn<int>("event");   // once the read-out starts: 1 falls asleep, 2 unplugged and back
         sim::FaultConfig f;
-        const auto row = [](const char *name, const sim::FaultConfig &faults, bool unplug = false) {
-            QTest::newRow(name) << faults << unplug;
+        const auto row = [](const char *name, const sim::FaultConfig &faults, int event = 0) {
+            QTest::newRow(name) << faults << event;
         };
         f.corruptByteRate = 0.002;
         row("corrupted bytes", f);
         f = {};
-        f.dropAnswerRate = 0.1;
+        f.dropAnswerRate = 0.04;
         row("dropped answers", f);
         f = {};
         f.noiseRate = 0.3;
@@ -34,17 +34,15 @@ private slots:
         f.chunkGapUs = 2000;
         row("answers in chunks", f);
         f = {};
-        f.sleepRate = 0.1;
-        row("falls asleep", f);
-        f = {};
         f.wrongBlockRate = 0.2;
         row("wrong block count", f);
-        row("unplugged, back", {}, true);
+        row("falls asleep", {}, 1);
+        row("unplugged, back", {}, 2);
     }
     void downloadRecovers()
     {
         QFETCH(sim::FaultConfig, faults);
-        QFETCH(bool, unplug);
+        QFETCH(int, event);
         LoggerWindow w(frozenLogger(3, 12288));
         QVERIFY(w.waitForRefresh());
         const QString path = w.dir.filePath("campaign.tsv");
@@ -55,7 +53,8 @@ private slots:
         ModalAnswerer arm(progressDialog(), [&](QWidget *) {
             w.logger->withLogger([&](sim::SimulatedLogger &l) {
                 l.faults() = faults;
-                if (unplug) {
+                l.setSleeping(event == 1);
+                if (event == 2) {
                     l.faults().unplugAfterRequests = int(l.requests().size()) + 7;
                     l.faults().replugAfterMs = 1200;
                 }
