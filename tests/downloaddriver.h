@@ -14,7 +14,7 @@
 
 QByteArray readFile(const QString &path);
 
-// The export file as it must be, computed from the simulator's own memory and status.
+// The export file as it must be, computed from the simulator's own memory and registers.
 QByteArray expectedExport(sim::PtyLogger &logger, const QByteArray &header);
 
 // Answers the save dialog with `path` (an empty path cancels it), and its overwrite

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QMessageLogContext>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -18,8 +17,8 @@
 class ScratchDirectory
 {
 public:
-    ScratchDirectory();
-    ~ScratchDirectory();
+    ScratchDirectory() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
+    ~ScratchDirectory() { QDir::setCurrent(previous); }
     QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
     void writeConfig(const QByteArray &iniText);
@@ -42,11 +41,9 @@ public:
     DebugCapture();
     ~DebugCapture();
     QStringList lines() const;
-    bool contains(const QString &text) const;
-    void clear();
+    bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
     QtMessageHandler previous;
 };
 
@@ -58,7 +55,6 @@ public:
     using Matcher = std::function<bool(QWidget *)>;
     using Action = std::function<void(QWidget *)>;
     ModalAnswerer(Matcher matches, Action act, int timeoutMs = 30000);
-    ~ModalAnswerer();
     bool done() const;
     QString seenText() const;  // title + text of the widget answered, for message boxes
 

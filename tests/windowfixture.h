@@ -11,7 +11,6 @@
 
 class MainWindow;
 
-
 // A main window in a fresh working directory, attached to a simulated logger whose clock
 // stands still unless the configuration says otherwise.
 class LoggerWindow
@@ -27,7 +26,7 @@ public:
     std::unique_ptr<sim::PtyLogger> logger;
     std::unique_ptr<MainWindow> window;
 
-    QString portPath() const;
+    QString portPath() const { return logger->linkPath(); }
     QString text(const char *labelName) const;
     QLabel *label(const char *labelName) const;
     QTimer *refreshTimer() const;
