@@ -1,5 +1,5 @@
-// Transactions on a real port: what goes on the wire, which answers are taken, time-outs,
-// retries and the link-state signals.
+// The link: frames as pure functions, then transactions on a real port: what goes on the
+// wire, which answers are taken, time-outs, retries and the link-state signals.
 
 #include "frame.h"
 #include "manageserialport.h"
@@ -9,12 +9,31 @@
 #include <QSocketNotifier>
 #include <QtTest>
 
-#include <algorithm>
-
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+QByteArray bytesOf(const FrameBuffer &buffer) { return QByteArray(reinterpret_cast<const char *>(buffer.data.data()), buffer.length); }
+
+// An answer as a logger sends it: stuffed, with its CRC. Fill 0x7D needs stuffing.
+QByteArray answer(quint8 function, int blocks, quint8 fill = 0, quint32 address = 0x1234)
+{
+    QByteArray payload = QByteArray::fromHex(QByteArray::number(address, 16).rightJustified(8, '0'));
+    payload.append(char(function)).append(4, 0).append(8 * blocks, char(fill));
+    FrameBuffer buffer;
+    buildFrame(buffer, reinterpret_cast<const quint8 *>(payload.constData()), int(payload.size()));
+    return bytesOf(buffer);
+}
+
+QByteArray with(QByteArray bytes, int index, quint8 value)
+{
+    bytes[index] = char(value);
+    return bytes;
+}
+
+QByteArray badCrc(const QByteArray &frame) { return with(frame, frame.size() - 2, quint8(frame[frame.size() - 2] ^ 1)); }
+QByteArray replyAddress(const ManageSerialPort &port) { return QByteArray(reinterpret_cast<const char *>(port.replyFrame()) + 1, 4).toHex(); }
 
 // A port opened on a pty whose far end answers each request (each 0xC1 it gets) with
 // `reply`: answers the simulated logger cannot give.
@@ -29,11 +48,9 @@ public:
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         connect(new QSocketNotifier(master, QSocketNotifier::Read, this), &QSocketNotifier::activated, this, [this] {
             char buffer[4096];
-            for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
-                received.append(buffer, n);
+            for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0; received.append(buffer, n))
                 for (auto ends = std::count(buffer, buffer + n, char(END_CHAR)); ends > 0; --ends)
                     send(reply);
-            }
         });
         if (!port.openPort(QString::fromLocal8Bit(ptsname(master))))
             qFatal("cannot open the pty");
@@ -44,11 +61,7 @@ public:
         ::close(slave);
         ::close(master);
     }
-    void send(const QByteArray &bytes)
-    {
-        if (::write(master, bytes.constData(), size_t(bytes.size())) != bytes.size())
-            qWarning("raw peer: short write");
-    }
+    void send(const QByteArray &bytes) { QVERIFY(::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size()); }
 
     ScratchDirectory dir;   // no config.ini: the default time-outs
     ManageSerialPort port;
@@ -58,32 +71,11 @@ private:
     int master, slave = -1;
 };
 
-QByteArray answer(quint8 function, int blocks, quint8 fill = 0, quint32 address = 0x1234)
-{
-    QByteArray payload = QByteArray::fromHex(QByteArray::number(address, 16).rightJustified(8, '0'));
-    payload.append(char(function)).append(4, 0).append(8 * blocks, char(fill));
-    FrameBuffer buffer;
-    buildFrame(buffer, reinterpret_cast<const quint8 *>(payload.constData()), int(payload.size()));
-    return QByteArray(reinterpret_cast<const char *>(buffer.data.data()), buffer.length);
-}
-
-QByteArray badCrc(QByteArray frame)
-{
-    frame[frame.size() - 2] = char(frame[frame.size() - 2] ^ 0x01);
-    return frame;
-}
-
-QByteArray replyAddress(const ManageSerialPort &port)
-{
-    return QByteArray(reinterpret_cast<const char *>(port.replyFrame()) + 1, 4).toHex();
-}
-
 // A port opened on a simulated logger, in a scratch directory with that config.ini.
 struct LoggerLink {
     explicit LoggerLink(bool silent = false, const QByteArray &ini = {}, const sim::LineConfig &line = {})
     {
-        if (!ini.isNull())
-            dir.writeConfig(ini);
+        dir.writeConfig(ini);
         sim::FaultConfig faults;
         faults.silent = silent;
         logger = startLogger(dir.path(), sim::LoggerConfig(), faults, line);
@@ -104,6 +96,53 @@ class TransactionTest : public QObject
     Q_OBJECT
 
 private slots:
+    void readRequests_data()
+    {
+        QTest::addColumn<quint32>("reg");
+        QTest::addColumn<int>("blocks");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("crc low byte stuffed") << 0x57u << 1 << QByteArray("c000001234080000005701" "7d5d24c1");
+        QTest::newRow("crc high byte stuffed") << 0x5Cu << 1 << QByteArray("c000001234080000005c01d5" "7de0c1");
+        QTest::newRow("at most 8 blocks") << 0x57u << 20 << QByteArray("c000001234080000005708bcb9c1");
+    }
+    void readRequests()
+    {
+        QFETCH(quint32, reg);
+        QFETCH(int, blocks);
+        FrameBuffer buffer;
+        buildReadRequest(buffer, 0x1234, reg, quint8(blocks));
+        QTEST(bytesOf(buffer).toHex(), "frame");
+    }
+
+    void checkAnswerCodes_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("blocks");
+        QTest::addColumn<int>("code");
+        const QByteArray one = answer(FC_RESPONSE, 1, 0x7D), corrupt = with(answer(FC_RESPONSE, 1, 0x11), 12, 0x12);
+        QTest::newRow("one stuffed block") << one << 1 << 0;
+        QTest::newRow("one block asked as two") << one << 2 << 9;
+        QTest::newRow("bad end") << with(one, one.size() - 1, 0x00) << 1 << 1;
+        QTest::newRow("bad crc") << corrupt << 1 << 2;
+        QTest::newRow("bad start, bad crc: the later failure wins") << with(corrupt, 0, 0x00) << 1 << 2;
+    }
+    void checkAnswerCodes()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(int, blocks);
+        FrameBuffer buffer;
+        setBuffer(buffer, reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
+        QTEST(checkAnswer(buffer, quint8(blocks)), "code");
+    }
+
+    void smallCodecs()
+    {
+        QCOMPARE(crc16(reinterpret_cast<const quint8 *>("123456789"), 9), quint16(0x906E));
+        QCOMPARE(QList<int>({toBcd(59), fromBcd(0x59)}), QList<int>({0x59, 59}));
+        QCOMPARE(formatDeviceAddress(0xFFFF) + formatDeviceAddress(0x10000), QStringLiteral("FFFF00010000"));
+        QCOMPARE(ManageSerialPort::deviceNameFor("com1", true) + ManageSerialPort::deviceNameFor("xCOM1", true), QStringLiteral("\\\\.\\com1xCOM1"));
+    }
+
     void retrySignals_data()
     {
         QTest::addColumn<bool>("silent");
@@ -128,26 +167,31 @@ private slots:
 
     void timeouts_data()
     {
-        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QByteArray>("base");   // null: no config.ini
         QTest::addColumn<int>("blocks");
-        QTest::addColumn<int>("base");
+        QTest::addColumn<int>("expectedBase");
         QTest::addColumn<int>("read");
-        QTest::newRow("no file") << QByteArray() << 1 << 30 << 22;   // (0.75 + 1 / 4) x 30, truncated
+        QTest::newRow("no setting") << QByteArray() << 1 << 30 << 22;   // (0.75 + 1 / 4) x 30, truncated
         QTest::newRow("8 blocks") << QByteArray() << 8 << 30 << 82;
-        QTest::newRow("negative") << QByteArray("[COM_TIMEOUT]\nBASE=-50\n") << 1 << 0 << 0;
+        QTest::newRow("negative") << QByteArray("-5") << 1 << 0 << 0;
+        QTest::newRow("text") << QByteArray("abc") << 1 << 0 << 0;
+        QTest::newRow("past int") << QByteArray("99999999999") << 1 << 0 << 0;
+        QTest::newRow("huge: capped, so that time-outs cannot overflow") << QByteArray("2147483647") << 0 << 10000 << 0;
     }
     void timeouts()
     {
-        QFETCH(QByteArray, ini);
+        QFETCH(QByteArray, base);
         QFETCH(int, blocks);
-        QFETCH(int, base);
-        LoggerLink l(true, ini);
-        QCOMPARE(l.port.timeoutBase(), base);
+        QFETCH(int, expectedBase);
+        LoggerLink l(true, base.isNull() ? QByteArray() : "[COM_TIMEOUT]\nBASE=" + base + "\n");
+        QCOMPARE(l.port.timeoutBase(), expectedBase);
+        if (!blocks)
+            return;
         DebugCapture capture;
         QVERIFY(!l.port.readBlocks(0, 2, quint8(blocks)));
         QTEST(l.port.responseTimeout(), "read");
         QVERIFY(!l.port.writeByte(0, 0x44, 1));
-        QCOMPARE(l.port.responseTimeout(), 2 * base);
+        QCOMPARE(l.port.responseTimeout(), 2 * expectedBase);
         QCOMPARE(capture.lines(), QStringList()); // silence is not worth a message
     }
 
@@ -191,12 +235,8 @@ private slots:
         l.reply = reply;
         DebugCapture capture;
         QCOMPARE(l.port.readBlocks(0, 2, quint8(blocks)), ok);
-        if (ok)
-            QCOMPARE(replyAddress(l.port), QByteArray("00001234"));
-        if (!message.isEmpty()) {
-            QCOMPARE(capture.lines().value(0), message);
-            QCOMPARE(l.port.replyLength(), 0);   // no frame taken: the last good answer is gone too
-        }
+        QVERIFY(!ok || replyAddress(l.port) == "00001234");
+        QVERIFY(message.isEmpty() || (capture.lines().value(0) == message && l.port.replyLength() == 0));
         // Nothing of this answer is left for the next transaction.
         l.reply = answer(FC_RESPONSE, 1, 0, 0x5678);
         QVERIFY(l.port.readBlocks(0, 2, 1));
@@ -217,8 +257,8 @@ private slots:
     }
     void writeAcceptance()
     {
-        QFETCH(QByteArray, reply);
         RawPeer l;
+        QFETCH(QByteArray, reply);
         l.reply = reply;
         QTEST(l.port.writeByte(0x1234, 0x1A, 7), "ok");
     }
@@ -228,10 +268,8 @@ private slots:
         LoggerLink l;
         QVERIFY(l.port.writeByteNoReply(0x1234, 0x44, 1));
         const auto last = l.logger->read<sim::LoggedRequest>([](sim::SimulatedLogger &s) { return s.requests().last(); });
-        QCOMPARE(QList<uint>({uint(l.requests()), last.function, last.registerAddress, last.argument}),
-                 QList<uint>({1, FC_WRITE_BYTE, 0x44, 1}));
-        // The unread answer to the write must not pass for the next read's.
-        QVERIFY(l.port.readBlocks(0x1234, 0x01000000, 2));
+        QCOMPARE(QList<uint>({uint(l.requests()), last.function, last.registerAddress, last.argument}), QList<uint>({1, FC_WRITE_BYTE, 0x44, 1}));
+        QVERIFY(l.port.readBlocks(0x1234, 0x01000000, 2));   // the write's answer is not taken for the read's
     }
 
     void wakeUp_data()
@@ -273,12 +311,6 @@ private slots:
         QCOMPARE(results, QList<bool>(6, false));
         QCOMPARE(l.requests(), 1);
         QVERIFY(port.isOpen() && port.readBlocksRetry(0, 2, 1, 1));
-    }
-
-    void deviceNames()
-    {
-        QCOMPARE(ManageSerialPort::deviceNameFor("com1", true), QStringLiteral("\\\\.\\com1"));
-        QCOMPARE(ManageSerialPort::deviceNameFor("xCOM1", true), QStringLiteral("xCOM1"));
     }
 };
 
