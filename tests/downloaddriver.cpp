@@ -58,7 +58,7 @@ SaveDialogAnswer::SaveDialogAnswer(const QString &path)
     // Answered once it shows its proposal, as a user would: type the name, press Save.
     dialog = std::make_unique<ModalAnswerer>([=](QWidget *w) { return nameEdit(w) && !nameEdit(w)->text().isEmpty(); },
                                              [=](QWidget *w) {
-        auto *fileDialog = qobject_cast<QFileDialog *>(w);
+        auto *fileDialog = static_cast<QFileDialog *>(w);
         proposed = fileDialog->directory().absolutePath() + "/" + nameEdit(w)->text();
         nameEdit(w)->setText(path);
         QTimer::singleShot(0, fileDialog, path.isEmpty() ? &QDialog::reject : &QDialog::accept);

@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QTest>
-#include <QTimer>
 
 void ScratchDirectory::writeConfig(const QByteArray &iniText)
 {
@@ -26,7 +25,7 @@ std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory, const sim:
 }
 
 namespace {
-QMutex captureMutex;   // the simulator's thread logs too
+QMutex captureMutex;
 QStringList captured;
 } // namespace
 
@@ -40,47 +39,34 @@ DebugCapture::DebugCapture()
     });
 }
 
-DebugCapture::~DebugCapture() { qInstallMessageHandler(previous); }
-
 QStringList DebugCapture::lines() const
 {
     QMutexLocker lock(&captureMutex);
     return captured;
 }
 
-struct ModalAnswerer::Private {
-    QTimer timer;
-    bool done = false;
-    QString text;
-};
-
-ModalAnswerer::ModalAnswerer(Matcher matches, Action act, int timeoutMs) : d(std::make_shared<Private>())
+ModalAnswerer::ModalAnswerer(Matcher matches, Action act, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
-    QObject::connect(&d->timer, &QTimer::timeout, [p = d.get(), matches, act, clock, timeoutMs] {
+    QObject::connect(timer.get(), &QTimer::timeout, [this, matches, act, clock, timeoutMs] {
         if (clock.elapsed() > timeoutMs)
-            return p->timer.stop();
-        // A modal box opened from inside another modal loop is not always the active one.
-        QList<QWidget *> candidates{QApplication::activeModalWidget()};
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->isModal())
-                candidates.append(w);
+            return timer->stop();
+        // A box opened from inside another modal loop is not always the active one.
+        QList<QWidget *> candidates = QApplication::topLevelWidgets();
+        candidates.prepend(QApplication::activeModalWidget());
         for (QWidget *w : std::as_const(candidates)) {
-            if (!w || !w->isVisible() || !matches(w))
+            if (!w || !w->isModal() || !w->isVisible() || !matches(w))
                 continue;
             if (auto *box = qobject_cast<QMessageBox *>(w))
-                p->text = box->windowTitle() + QStringLiteral("|") + box->text();
-            p->done = true;
-            p->timer.stop();
+                text = box->windowTitle() + QStringLiteral("|") + box->text();
+            answered = true;
+            timer->stop();
             return act(w);
         }
     });
-    d->timer.start(10);
+    timer->start(10);
 }
-
-bool ModalAnswerer::done() const { return d->done; }
-QString ModalAnswerer::seenText() const { return d->text; }
 
 ModalAnswerer::Matcher messageBoxTitled(const QString &title)
 {

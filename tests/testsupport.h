@@ -3,10 +3,10 @@
 
 #include "ptylogger.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -28,18 +28,16 @@ private:
     QString previous;
 };
 
-// A simulated logger on a pty whose link lives in the scratch directory.
-std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory,
-                                            const sim::LoggerConfig &config = sim::LoggerConfig(),
-                                            const sim::FaultConfig &faults = sim::FaultConfig(),
-                                            const sim::LineConfig &line = sim::LineConfig());
+// A simulated logger on a pty whose link lives in `directory`.
+std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory, const sim::LoggerConfig &config = {},
+                                            const sim::FaultConfig &faults = {}, const sim::LineConfig &line = {});
 
-// Collects the debug output while it lives.
+// Collects the debug output, of every thread, while it lives.
 class DebugCapture
 {
 public:
     DebugCapture();
-    ~DebugCapture();
+    ~DebugCapture() { qInstallMessageHandler(previous); }
     QStringList lines() const;
     bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
 
@@ -55,18 +53,17 @@ public:
     using Matcher = std::function<bool(QWidget *)>;
     using Action = std::function<void(QWidget *)>;
     ModalAnswerer(Matcher matches, Action act, int timeoutMs = 30000);
-    bool done() const;
-    QString seenText() const;  // title + text of the widget answered, for message boxes
+    bool done() const { return answered; }
+    QString seenText() const { return text; }  // title|text of the message box answered
 
 private:
-    struct Private;
-    std::shared_ptr<Private> d;
+    std::unique_ptr<QTimer> timer = std::make_unique<QTimer>();
+    bool answered = false;
+    QString text;
 };
 
-// Matches a QMessageBox whose window title is `title`.
 ModalAnswerer::Matcher messageBoxTitled(const QString &title);
-// Clicks the button of a QMessageBox with that standard button.
-ModalAnswerer::Action clickButton(int standardButton);
+ModalAnswerer::Action clickButton(int standardButton);  // a QMessageBox::StandardButton
 
 // Spins the event loop until `condition` holds or `timeoutMs` passes.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);

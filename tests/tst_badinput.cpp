@@ -1,14 +1,9 @@
-// Bad input from the logger, the settings and the disk: the window keeps working, shows
-// nothing it cannot know, says what is wrong, and never loses a file it did not mean to replace.
+// Bad input from the logger, the line, the settings and the disk: the window keeps working,
+// shows nothing it cannot know, says what is wrong, and never loses a file it did not mean to replace.
 
 #include "downloaddriver.h"
 
-#include "clock.h"
-#include "mainwindow.h"
-
-#include <QApplication>
 #include <QScopeGuard>
-#include <QSettings>
 #include <QTest>
 
 #include <sys/mount.h>
@@ -32,6 +27,7 @@ QByteArray headerFor(const QByteArray &names, const QByteArray &units)
 {
     return "Vantorel\t\r\n\t00012345\r\n\t" + names + "\r\nDate\t" + units + "\r\n";
 }
+const QByteArray hygroHeader = headerFor("Vantorel Temp\tHumidity", "\xB0" "C\t%RH");
 
 bool writeFile(const QString &path, const QByteArray &content)
 {
@@ -48,29 +44,23 @@ bool refreshNow(LoggerWindow &w)
 }
 
 // After a refresh, presses "Read Data", saves to `path` and gives the outcome box's text.
-QString downloadTo(LoggerWindow &w, const QString &path, QString *proposed = nullptr)
+QString downloadTo(LoggerWindow &w, const QString &path)
 {
-    if (!refreshNow(w))
-        return QStringLiteral("no refresh");
     SaveDialogAnswer save(path);
     auto outcome = answerOutcome();
-    const bool ended = download(w, *outcome);
-    if (proposed)
-        *proposed = save.proposed;
-    return ended ? outcome->seenText() : QStringLiteral("no outcome");
+    return refreshNow(w) && download(w, *outcome) ? outcome->seenText() : QStringLiteral("no outcome");
 }
 
 } // namespace
 
 Q_DECLARE_METATYPE(sim::LoggerConfig)
+Q_DECLARE_METATYPE(sim::FaultConfig)
 
 class tst_BadInput : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void cleanup() { Clock::setSource({}); }
-
     // Registers holding extremes and garbage.
     void loggerExtremes_data()
     {
@@ -107,69 +97,51 @@ private slots:
         QVERIFY(refreshNow(w));   // still polling
     }
 
-    // Settings that name no usable port: the user is told and asked for one, nothing is
-    // polled, and what the name points at is left alone.
-    void portNamingNothing_data()
+    // Faults on the line, met by a patient user (OK to every retry box): the exact file still.
+    void downloadRecovers_data()
     {
-        QTest::addColumn<QByteArray>("ini");   // empty: config.ini is a directory; "%1": the scratch directory
-        QTest::addColumn<QString>("complaint");
-        QTest::newRow("config.ini a directory") << QByteArray() << "No value on the configuration file";
-        QTest::newRow("empty name") << QByteArray("[COM]\nCOM_PORT=\n") << "port not open";
-        QTest::newRow("missing device") << QByteArray("[COM]\nCOM_PORT=/nonexistent/ttyVT0\n") << "port not open";
-        QTest::newRow("a regular file") << QByteArray("[COM]\nCOM_PORT=%1/plain\n") << "port not open";
+        QTest::addColumn<sim::FaultConfig>("faults");
+        QTest::addColumn<int>("event");   // once the read-out starts: 1 falls asleep, 2 unplugged and back
+        using F = sim::FaultConfig;
+        const auto row = [](const char *name, const std::function<void(F &)> &set, int event = 0) {
+            F faults;
+            set(faults);
+            QTest::newRow(name) << faults << event;
+        };
+        row("corrupted bytes", [](F &f) { f.corruptByteRate = 0.002; });
+        row("dropped answers", [](F &f) { f.dropAnswerRate = 0.04; });
+        row("noise before answers", [](F &f) { f.noiseRate = 0.3; });
+        row("answers in chunks", [](F &f) { f.splitChunk = 8; f.chunkGapUs = 2000; });
+        row("wrong block count", [](F &f) { f.wrongBlockRate = 0.2; });
+        row("falls asleep", [](F &) {}, 1);
+        row("unplugged, back", [](F &) {}, 2);
     }
-    void portNamingNothing()
+    void downloadRecovers()
     {
-        QFETCH(QByteArray, ini);
-        QFETCH(QString, complaint);
-        ScratchDirectory dir;
-        auto logger = startLogger(dir.path(), frozenLogger(3, 1200));
-        QVERIFY(writeFile(dir.filePath("plain"), earlier));
-        QVERIFY(ini.isEmpty() ? QDir().mkdir(dir.filePath("config.ini")) : writeFile("config.ini", ini.replace("%1", dir.path().toLocal8Bit())));
-        DebugCapture debug;
-        MainWindow window;
-        window.show();
-        QVERIFY(debug.contains(complaint));
-        QVERIFY(waitFor([] {
-            const auto tops = QApplication::topLevelWidgets();
-            return std::any_of(tops.begin(), tops.end(), [](QWidget *w) { return w->objectName() == "connection" && w->isVisible(); });
-        }));
-        QTest::qWait(1100);
-        QCOMPARE(logger->read<int>([](sim::SimulatedLogger &l) { return int(l.requests().size()); }), 0);
-        QCOMPARE(readFile(dir.filePath("plain")), earlier);
-        QVERIFY(!ini.isEmpty() || entries(dir.filePath("config.ini")).isEmpty());
-    }
-
-    // Where the save dialog starts, and where the file goes, whatever the setting says.
-    void exportPlaces_data()
-    {
-        QTest::addColumn<QString>("setting");   // VT_DATA/DIR, under the scratch directory
-        QTest::addColumn<QString>("folder");    // where the user saves
-        QTest::addColumn<QString>("name");
-        QTest::newRow("setting names a regular file") << "plain" << "chosen" << "campaign.tsv";
-        QTest::newRow("setting names a missing directory") << "gone/deeper" << "chosen" << "campaign.tsv";
-        // Qt 6 names files in UTF-8 whatever the locale: exactly that name, nothing else there.
-        QTest::newRow("non-ASCII names") << "chosen" << QString::fromUtf8("données été ü 日本") << QString::fromUtf8("relevé über 日本 1.tsv");
-    }
-    void exportPlaces()
-    {
-        QFETCH(QString, setting);
-        QFETCH(QString, folder);
-        QFETCH(QString, name);
-        LoggerWindow w(frozenLogger(3, 1200));
-        QVERIFY(writeFile(w.dir.filePath("plain"), earlier));
-        QVERIFY(QDir().mkpath(w.dir.filePath("chosen")) && QDir().mkpath(w.dir.filePath(folder)));
-        QSettings("config.ini", QSettings::IniFormat).setValue("VT_DATA/DIR", w.dir.filePath(setting));
-        Clock::setSource([] { return QDateTime(QDate(2014, 12, 5), QTime(9, 7, 3)); });
-        const QString directory = QDir(w.dir.filePath(folder)).absolutePath();
-        QString proposed;
-        QCOMPARE(downloadTo(w, directory + "/" + name, &proposed), complete);
-        QVERIFY2(proposed.endsWith("/00012345_051214_090703.tsv"), qPrintable(proposed));
-        QCOMPARE(readFile(directory + "/" + name), expectedExport(*w.logger, headerFor("Vantorel Temp\tHumidity", "\xB0" "C\t%RH")));
-        QCOMPARE(entries(directory), QStringList(name));
-        QCOMPARE(QSettings("config.ini", QSettings::IniFormat).value("VT_DATA/DIR").toString(), directory);
-        QCOMPARE(readFile(w.dir.filePath("plain")), earlier);
-        QVERIFY(!QFile::exists(w.dir.filePath("gone")));
+        QFETCH(sim::FaultConfig, faults);
+        QFETCH(int, event);
+        LoggerWindow w(frozenLogger(3, 12288));
+        QVERIFY(w.waitForRefresh());
+        const QString path = w.dir.filePath("campaign.tsv");
+        SaveDialogAnswer save(path);
+        auto outcome = answerOutcome();
+        auto retries = answerErrorCom(*w.logger);
+        // Switched on once the read-out starts, so that only it meets the fault.
+        ModalAnswerer arm(progressDialog(), [&](QWidget *) {
+            w.logger->withLogger([&](sim::SimulatedLogger &l) {
+                l.faults() = faults;
+                l.setSleeping(event == 1);
+                if (event == 2) {
+                    l.faults().unplugAfterRequests = int(l.requests().size()) + 7;
+                    l.faults().replugAfterMs = 1200;
+                }
+            });
+        });
+        QVERIFY(download(w, *outcome));
+        w.logger->withLogger([](sim::SimulatedLogger &l) { l.faults() = {}; });
+        QCOMPARE(outcome->seenText(), complete);
+        QCOMPARE(readFile(path), expectedExport(*w.logger, hygroHeader));
+        QVERIFY(blockReads(*w.logger) > 24 || faults.splitChunk);   // the fault was met
     }
 
     void fullDisk_data()
