@@ -28,14 +28,10 @@ QByteArray expectedExport(sim::PtyLogger &logger, const QByteArray &header)
     RecordPassParams p;
     logger.withLogger([&](sim::SimulatedLogger &l) {
         std::copy_n(l.memory().begin(), std::min<size_t>(l.memory().size(), image.size()), image.begin());
-        p.deviceType = l.config().deviceType;
-        p.recordSize = l.recordSize();
+        p.deviceType = l.config().deviceType, p.recordSize = l.recordSize();
         p.periodSeconds = periodSeconds(l.configRegisters()[0x1A]);
-        p.calibrationA = l.config().calibrationA;
-        p.calibrationB = l.config().calibrationB;
-        p.endAddress = l.usedBytes();
-        p.topAddress = l.memoryTop();
-        p.memoryWrapped = p.endAddress > p.topAddress;
+        p.calibrationA = l.config().calibrationA, p.calibrationB = l.config().calibrationB;
+        p.endAddress = l.usedBytes(), p.topAddress = l.memoryTop(), p.memoryWrapped = p.endAddress > p.topAddress;
         // As the window reads it: garbage there stamps every line "-".
         p.startTime = startTimeFromBcd(l.configRegisters().data() + 0x30);
     });
@@ -82,12 +78,8 @@ std::unique_ptr<ModalAnswerer> answerOutcome()
 sim::LoggerConfig frozenLogger(int type, quint32 usedBytes)
 {
     sim::LoggerConfig config;
-    config.deviceType = quint8(type);
-    config.usedBytes = usedBytes;
-    config.timeScale = 0;
-    config.address = 0x12345;
-    config.calibrationA = 0x0F12;
-    config.calibrationB = 0x2000;
+    config.deviceType = quint8(type), config.usedBytes = usedBytes, config.timeScale = 0;
+    config.address = 0x12345, config.calibrationA = 0x0F12, config.calibrationB = 0x2000;
     return config;
 }
 

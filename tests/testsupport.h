@@ -12,8 +12,7 @@
 #include <functional>
 #include <memory>
 
-// Runs the test in a fresh working directory (config.ini and icon/ live there) and
-// restores the old one afterwards.
+// A fresh working directory (config.ini lives there) for the test's lifetime.
 class ScratchDirectory
 {
 public:

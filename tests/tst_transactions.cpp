@@ -1,5 +1,5 @@
-// The link: frames as pure functions, then transactions on a real port: what goes on the
-// wire, which answers are taken, time-outs, retries and the link-state signals.
+// The link: transactions on a real port (what goes on the wire, which answers are taken,
+// time-outs, retries, the link-state signals) and the small codecs as functions.
 
 #include "frame.h"
 #include "manageserialport.h"
@@ -26,9 +26,7 @@ QByteArray answer(quint8 function, int blocks, quint8 fill = 0, quint32 address 
     return bytesOf(buffer);
 }
 
-QByteArray with(QByteArray bytes, int index, quint8 value) { return bytes.replace(index, 1, QByteArray(1, char(value))); }
-
-QByteArray badCrc(const QByteArray &frame) { return with(frame, frame.size() - 2, quint8(frame[frame.size() - 2] ^ 1)); }
+QByteArray badCrc(QByteArray frame) { return frame.replace(frame.size() - 2, 1, QByteArray(1, char(frame[frame.size() - 2] ^ 1))); }
 QByteArray replyAddress(const ManageSerialPort &port) { return QByteArray(reinterpret_cast<const char *>(port.replyFrame()) + 1, 4).toHex(); }
 
 // A port opened on a pty whose far end answers each request (each 0xC1 it gets) with
@@ -68,9 +66,8 @@ struct LoggerLink {
     {
         dir.writeConfig(ini);
         sim::LoggerConfig config;
-        config.timeScale = 0;   // registers that stand still
         sim::FaultConfig faults;
-        faults.silent = silent;
+        config.timeScale = 0, faults.silent = silent;   // registers that stand still
         logger = startLogger(dir.path(), config, faults, line);
         if (!port.openPort(logger->linkPath()))
             qFatal("cannot open the simulated logger");
@@ -89,45 +86,6 @@ class TransactionTest : public QObject
     Q_OBJECT
 
 private slots:
-    void readRequests_data()
-    {
-        QTest::addColumn<quint32>("reg");
-        QTest::addColumn<int>("blocks");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("crc low byte stuffed") << 0x57u << 1 << QByteArray("c000001234080000005701" "7d5d24c1");
-        QTest::newRow("crc high byte stuffed") << 0x5Cu << 1 << QByteArray("c000001234080000005c01d5" "7de0c1");
-        QTest::newRow("at most 8 blocks") << 0x57u << 20 << QByteArray("c000001234080000005708bcb9c1");
-    }
-    void readRequests()
-    {
-        QFETCH(quint32, reg);
-        QFETCH(int, blocks);
-        FrameBuffer buffer;
-        buildReadRequest(buffer, 0x1234, reg, quint8(blocks));
-        QTEST(bytesOf(buffer).toHex(), "frame");
-    }
-
-    void checkAnswerCodes_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("blocks");
-        QTest::addColumn<int>("code");
-        const QByteArray one = answer(FC_RESPONSE, 1, 0x7D), corrupt = with(answer(FC_RESPONSE, 1, 0x11), 12, 0x12);
-        QTest::newRow("one stuffed block") << one << 1 << 0;
-        QTest::newRow("one block asked as two") << one << 2 << 9;
-        QTest::newRow("bad end") << with(one, one.size() - 1, 0x00) << 1 << 1;
-        QTest::newRow("bad crc") << corrupt << 1 << 2;
-        QTest::newRow("bad start, bad crc: the later failure wins") << with(corrupt, 0, 0x00) << 1 << 2;
-    }
-    void checkAnswerCodes()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(int, blocks);
-        FrameBuffer buffer;
-        setBuffer(buffer, reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
-        QTEST(checkAnswer(buffer, quint8(blocks)), "code");
-    }
-
     void smallCodecs()
     {
         QCOMPARE(crc16(reinterpret_cast<const quint8 *>("123456789"), 9), quint16(0x906E));
@@ -151,10 +109,7 @@ private slots:
         QCOMPARE(l.port.readBlocksRetry(0, 2, 1, 2), !silent);
         QCOMPARE(l.requests(), silent ? 2 : 1);
         // The link state is the retrying operations' business alone.
-        l.port.readBlocks(0, 2, 1);
-        l.port.writeByte(0, 0x44, 1);
-        l.port.writeByteNoReply(0, 0x44, 1);
-        l.port.wakeUpDevice();
+        l.port.readBlocks(0, 2, 1), l.port.writeByte(0, 0x44, 1), l.port.writeByteNoReply(0, 0x44, 1), l.port.wakeUpDevice();
         QCOMPARE(QList<int>({int(noError.count()), int(error.count())}), QList<int>({!silent, silent}));
     }
 
@@ -188,14 +143,25 @@ private slots:
         QCOMPARE(capture.lines(), QStringList()); // silence is not worth a message
     }
 
+    void wireBytes_data()
+    {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("argument");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("crc low byte stuffed") << false << 0x57 << 1 << QByteArray("ffffffc000001234080000005701" "7d5d24c1");
+        QTest::newRow("crc high byte stuffed") << false << 0x5C << 1 << QByteArray("ffffffc000001234080000005c01d5" "7de0c1");
+        QTest::newRow("at most 8 blocks") << false << 0x57 << 20 << QByteArray("ffffffc000001234080000005708bcb9c1");
+        QTest::newRow("write, value stuffed") << true << 0x42 << 0xC0 << QByteArray("ffffffc00000123407000000427de05825c1");
+    }
     void wireBytes()
     {
+        QFETCH(bool, write);
+        QFETCH(int, reg);
+        QFETCH(int, argument);
         RawPeer l;
-        l.port.readBlocks(0, 2, 1);
-        QCOMPARE(l.received.toHex(' '), QByteArray("ff ff ff c0 00 00 00 00 08 00 00 00 02 01 19 60 c1"));
-        l.received.clear();
-        l.port.writeByte(0x1234, 0x42, 0xC0);
-        QCOMPARE(l.received.toHex(' '), QByteArray("ff ff ff c0 00 00 12 34 07 00 00 00 42 7d e0 58 25 c1"));
+        write ? l.port.writeByte(0x1234, quint32(reg), quint8(argument)) : l.port.readBlocks(0x1234, quint32(reg), quint8(argument));
+        QTEST(l.received.toHex(), "wire");
     }
 
     void readAnswers_data()
@@ -271,16 +237,18 @@ private slots:
         line.answerLatencyUs = latencyMs * 1000;
         LoggerLink l(false, "[COM_TIMEOUT]\nBASE=150\n", line);   // a one-block read waits 112 ms
         int failed = 0;
+        bool second = true;   // a transaction started from the event loop while one waits would take its answer
+        QTimer::singleShot(0, &l.port, [&] { second = l.port.readBlocks(0, 2, 1); });
         for (quint32 reg : {0x01000000u, 0x0100001Au, 0x01000030u, 0x01000020u, 0x01000000u}) {
             const bool ok = l.port.readBlocksRetry(0, reg, 1, 2);
             const QByteArray got(reinterpret_cast<const char *>(l.port.replyData()), 8);
             const QByteArray want = l.logger->read<QByteArray>([reg](sim::SimulatedLogger &s) {
-                return QByteArray(reinterpret_cast<const char *>(s.configRegisters().data()) + (reg & 0xFF), 8);
-            });
+                return QByteArray(reinterpret_cast<const char *>(s.configRegisters().data()) + (reg & 0xFF), 8); });
             failed += !ok;
             QVERIFY2(!ok || got == want, qPrintable(QString::number(reg, 16) + ": " + got.toHex(' ')));
         }
         QCOMPARE(failed > 0, latencyMs > 112);
+        QVERIFY(!second);
     }
 
     // The bursts go out back to back: the logger sees them, with the next preamble, as one run.
@@ -290,22 +258,6 @@ private slots:
         l.logger->withLogger([](sim::SimulatedLogger &s) { s.setSleeping(true); });
         QVERIFY(l.port.wakeUpDevice());
         QCOMPARE(l.logger->read<QList<int>>([](sim::SimulatedLogger &s) { return s.ffRuns(); }), QList<int>({3, 2385 + 3}));
-    }
-
-    // A transaction started from the event loop while another waits would take its answer.
-    void secondTransactionRefused()
-    {
-        sim::LineConfig line;
-        line.answerLatencyUs = 20000;
-        LoggerLink l(false, "[COM_TIMEOUT]\nBASE=400\n", line);
-        QList<bool> results;
-        QTimer::singleShot(0, &l.port, [&] {
-            results << l.port.readBlocks(0, 2, 1) << l.port.readBlocksRetry(0, 2, 1, 2) << l.port.writeByte(0, 0x44, 1)
-                    << l.port.writeByteNoReply(0, 0x44, 1) << l.port.wakeUpDevice() << l.port.openPort(l.logger->linkPath());
-        });
-        QVERIFY(l.port.readBlocks(0, 2, 1) && l.port.isOpen());
-        QCOMPARE(results, QList<bool>(6, false));
-        QCOMPARE(l.requests(), 1);
     }
 };
 

@@ -26,28 +26,19 @@ LoggerWindow::~LoggerWindow()
 }
 
 QLabel *LoggerWindow::label(const char *labelName) const { return window->findChild<QLabel *>(labelName); }
-
-QString LoggerWindow::text(const char *labelName) const
-{
-    QLabel *l = label(labelName);
-    return l ? l->text() : QStringLiteral("<no label %1>").arg(QLatin1String(labelName));
-}
-
-QTimer *LoggerWindow::refreshTimer() const { return window->findChild<QTimer *>(QStringLiteral("timer")); }
-QWidget *LoggerWindow::central() const { return window->findChild<QWidget *>(QStringLiteral("centralWidget")); }
+QTimer *LoggerWindow::refreshTimer() const { return window->findChild<QTimer *>("timer"); }
+QWidget *LoggerWindow::central() const { return window->findChild<QWidget *>("centralWidget"); }
 
 QWidget *LoggerWindow::dialog(const char *objectName) const
 {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String(objectName))
-            return w;
-    return nullptr;
+    const auto tops = QApplication::topLevelWidgets();
+    const auto found = std::find_if(tops.begin(), tops.end(), [&](QWidget *w) { return w->objectName() == objectName; });
+    return found == tops.end() ? nullptr : *found;
 }
 
 bool LoggerWindow::waitForRefresh(int timeoutMs)
 {
-    return waitFor([this] { return comStatus().contains(QLatin1String("COM OK")) && !text("data_lab").isEmpty(); },
-                   timeoutMs);
+    return waitFor([this] { return comStatus().contains("COM OK") && !text("data_lab").isEmpty(); }, timeoutMs);
 }
 
 bool LoggerWindow::waitForRefreshes(int count, int timeoutMs)
