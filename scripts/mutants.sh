@@ -25,7 +25,7 @@ timeout_s=${TEST_TIMEOUT:-300}
 # earlier run (KEEP=1) keeps only its build directory.
 mkdir -p "$work"
 find "$work" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
-(cd "$root" && git ls-files -z | tar --null -T - -cf -) | tar -xf - -C "$work"
+(cd "$root" && git ls-files -z | tar --null -T - -cf -) | tar -xmf - -C "$work"
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$(command -v ccache || true)}
 export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false'
 cmake -S "$work" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
