@@ -1,25 +1,12 @@
 #include "testsupport.h"
 
-#include <QApplication>
 #include <QAbstractButton>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QMutex>
-#include <QPointer>
 #include <QTest>
-#include <QTimer>
-
-ScratchDirectory::ScratchDirectory() : previous(QDir::currentPath())
-{
-    QDir::setCurrent(dir.path());
-}
-
-ScratchDirectory::~ScratchDirectory()
-{
-    QDir::setCurrent(previous);
-}
 
 void ScratchDirectory::writeConfig(const QByteArray &iniText)
 {
@@ -46,18 +33,10 @@ DebugCapture::DebugCapture()
 {
     QMutexLocker lock(&captureMutex);
     captured.clear();
-    previous = qInstallMessageHandler(&DebugCapture::handler);
-}
-
-DebugCapture::~DebugCapture()
-{
-    qInstallMessageHandler(previous);
-}
-
-void DebugCapture::handler(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    QMutexLocker lock(&captureMutex);
-    captured.append(message);
+    previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+        QMutexLocker lock(&captureMutex);
+        captured.append(message);
+    });
 }
 
 QStringList DebugCapture::lines() const
@@ -66,75 +45,27 @@ QStringList DebugCapture::lines() const
     return captured;
 }
 
-bool DebugCapture::contains(const QString &text) const
+ModalAnswerer::ModalAnswerer(Matcher matches, Action act, int timeoutMs)
 {
-    const QStringList all = lines();
-    for (const QString &line : all)
-        if (line.contains(text))
-            return true;
-    return false;
-}
-
-void DebugCapture::clear()
-{
-    QMutexLocker lock(&captureMutex);
-    captured.clear();
-}
-
-struct ModalAnswerer::Private {
-    Matcher matches;
-    Action act;
-    QTimer timer;
     QElapsedTimer clock;
-    int timeoutMs = 0;
-    bool done = false;
-    QString text;
-};
-
-ModalAnswerer::ModalAnswerer(Matcher matches, Action act, int timeoutMs) : d(std::make_shared<Private>())
-{
-    d->matches = std::move(matches);
-    d->act = std::move(act);
-    d->timeoutMs = timeoutMs;
-    d->clock.start();
-    std::weak_ptr<Private> weak = d;
-    QObject::connect(&d->timer, &QTimer::timeout, [weak]() {
-        auto p = weak.lock();
-        if (!p || p->done)
-            return;
-        if (p->clock.elapsed() > p->timeoutMs) {
-            p->timer.stop();
-            return;
-        }
-        QList<QWidget *> candidates{QApplication::activeModalWidget()};
-        const auto tops = QApplication::topLevelWidgets();
-        for (QWidget *w : tops)
-            if (w->isModal())
-                candidates.append(w);
+    clock.start();
+    QObject::connect(timer.get(), &QTimer::timeout, [this, matches, act, clock, timeoutMs] {
+        if (clock.elapsed() > timeoutMs)
+            return timer->stop();
+        // A box opened from inside another modal loop is not always the active one.
+        QList<QWidget *> candidates = QApplication::topLevelWidgets();
+        candidates.prepend(QApplication::activeModalWidget());
         for (QWidget *w : std::as_const(candidates)) {
-            if (!w || !w->isVisible() || !p->matches(w))
+            if (!w || !w->isModal() || !w->isVisible() || !matches(w))
                 continue;
             if (auto *box = qobject_cast<QMessageBox *>(w))
-                p->text = box->windowTitle() + QStringLiteral("|") + box->text();
-            p->done = true;
-            p->timer.stop();
-            p->act(w);
-            return;
+                text = box->windowTitle() + QStringLiteral("|") + box->text();
+            answered = true;
+            timer->stop();
+            return act(w);
         }
     });
-    d->timer.start(10);
-}
-
-ModalAnswerer::~ModalAnswerer() = default;
-
-bool ModalAnswerer::done() const
-{
-    return d->done;
-}
-
-QString ModalAnswerer::seenText() const
-{
-    return d->text;
+    timer->start(10);
 }
 
 ModalAnswerer::Matcher messageBoxTitled(const QString &title)
@@ -149,9 +80,7 @@ ModalAnswerer::Action clickButton(int standardButton)
 {
     return [standardButton](QWidget *w) {
         auto *box = qobject_cast<QMessageBox *>(w);
-        if (!box)
-            return;
-        if (QAbstractButton *button = box->button(QMessageBox::StandardButton(standardButton)))
+        if (QAbstractButton *button = box ? box->button(QMessageBox::StandardButton(standardButton)) : nullptr)
             QTimer::singleShot(0, button, &QAbstractButton::click);
     };
 }
@@ -163,7 +92,6 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
     while (!condition()) {
         if (clock.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QTest::qWait(5);
     }
     return true;

@@ -3,23 +3,21 @@
 
 #include "ptylogger.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QMessageLogContext>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 
-// Runs the test in a fresh working directory (config.ini and icon/ live there) and
-// restores the old one afterwards.
+// A fresh working directory (config.ini lives there) for the test's lifetime.
 class ScratchDirectory
 {
 public:
-    ScratchDirectory();
-    ~ScratchDirectory();
+    ScratchDirectory() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
+    ~ScratchDirectory() { QDir::setCurrent(previous); }
     QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
     void writeConfig(const QByteArray &iniText);
@@ -29,24 +27,20 @@ private:
     QString previous;
 };
 
-// A simulated logger on a pty whose link lives in the scratch directory.
-std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory,
-                                            const sim::LoggerConfig &config = sim::LoggerConfig(),
-                                            const sim::FaultConfig &faults = sim::FaultConfig(),
-                                            const sim::LineConfig &line = sim::LineConfig());
+// A simulated logger on a pty whose link lives in `directory`.
+std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory, const sim::LoggerConfig &config = {},
+                                            const sim::FaultConfig &faults = {}, const sim::LineConfig &line = {});
 
-// Collects the debug output while it lives.
+// Collects the debug output, of every thread, while it lives.
 class DebugCapture
 {
 public:
     DebugCapture();
-    ~DebugCapture();
+    ~DebugCapture() { qInstallMessageHandler(previous); }
     QStringList lines() const;
-    bool contains(const QString &text) const;
-    void clear();
+    bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); }
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
     QtMessageHandler previous;
 };
 
@@ -58,19 +52,17 @@ public:
     using Matcher = std::function<bool(QWidget *)>;
     using Action = std::function<void(QWidget *)>;
     ModalAnswerer(Matcher matches, Action act, int timeoutMs = 30000);
-    ~ModalAnswerer();
-    bool done() const;
-    QString seenText() const;  // title + text of the widget answered, for message boxes
+    bool done() const { return answered; }
+    QString seenText() const { return text; }  // title|text of the message box answered
 
 private:
-    struct Private;
-    std::shared_ptr<Private> d;
+    std::unique_ptr<QTimer> timer = std::make_unique<QTimer>();
+    bool answered = false;
+    QString text;
 };
 
-// Matches a QMessageBox whose window title is `title`.
 ModalAnswerer::Matcher messageBoxTitled(const QString &title);
-// Clicks the button of a QMessageBox with that standard button.
-ModalAnswerer::Action clickButton(int standardButton);
+ModalAnswerer::Action clickButton(int standardButton);  // a QMessageBox::StandardButton
 
 // Spins the event loop until `condition` holds or `timeoutMs` passes.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
