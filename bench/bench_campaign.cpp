@@ -6,6 +6,7 @@
 #include "campaignwindow.h"
 #include "devicetypes.h"
 #include "exportfile.h"
+#include "exportfilereader.h"
 #include "records.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "campaigncommands.h"
 
 #include "campaignlimits.h"
+#include "exportfilereader.h"
 
 #include <QJsonDocument>
 

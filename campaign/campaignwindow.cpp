@@ -2,6 +2,7 @@
 
 #include "campaignchartview.h"
 #include "campaignlimits.h"
+#include "exportfilereader.h"
 #include "campaignreport.h"
 #include "recordmodel.h"
 

@@ -3,7 +3,6 @@
 #include "devicetypes.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -252,8 +251,6 @@ QString ExportData::columnTitle(int column) const
     return columnNames.value(column) + QStringLiteral(" (") + units.value(column) + QLatin1Char(')');
 }
 
-namespace {
-
 // Line by line in chunks: memory stays flat whatever the size, and a file without line
 // ends stops at its first too long line.
 bool readExport(QIODevice &device, const QString &path, ExportData &data, QString &error)
@@ -296,24 +293,11 @@ bool readExport(QIODevice &device, const QString &path, ExportData &data, QStrin
     return parser.finish();
 }
 
-} // namespace
-
 bool parseExportText(const QByteArray &text, const QString &name, ExportData &data, QString &error)
 {
     QBuffer buffer(const_cast<QByteArray *>(&text));
     buffer.open(QIODevice::ReadOnly);
     return readExport(buffer, name, data, error);
-}
-
-bool readExportFile(const QString &path, ExportData &data, QString &error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reset(data, QFileInfo(path).fileName());
-        error = QStringLiteral("%1: cannot be opened (%2)").arg(path, file.errorString());
-        return false;
-    }
-    return readExport(file, path, data, error);
 }
 
 QString stampText(qint64 seconds)

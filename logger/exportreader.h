@@ -2,6 +2,7 @@
 #define VANTOREL_EXPORTREADER_H
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -30,10 +31,11 @@ struct ExportData {
 };
 
 // Reads an export file as this program writes it (CR LF, Latin-1 degree sign) or as a
-// spreadsheet saves it again (LF, UTF-8 degree sign). On failure returns false and sets
-// `error` to a message naming the file (as given) and the first wrong line.
-bool readExportFile(const QString &path, ExportData &data, QString &error);
-// The same on text already in memory; `name` is used in messages, its file name part as fileName.
+// spreadsheet saves it again (LF, UTF-8 degree sign) from a device the caller opened. On
+// failure returns false and sets `error` to a message naming `name` (the file as given) and
+// the first wrong line; the file name part of `name` becomes fileName.
+bool readExport(QIODevice &device, const QString &name, ExportData &data, QString &error);
+// The same on text already in memory.
 bool parseExportText(const QByteArray &text, const QString &name, ExportData &data, QString &error);
 
 // "dd/MM/yyyy hh:mm:ss" of UTC seconds; "-" for NO_TIME.
