@@ -192,9 +192,7 @@ int status(const QCommandLineParser &args)
 {
     Session session;
     LoggerStatus s;
-    if (int code = session.open(args))
-        return code;
-    if (int code = session.readStatus(s))
+    if (int code = session.begin(args, s))
         return code;
     const Device::LiveOutcome live = Device::readLive(session.port(), s);
     if (args.isSet(jsonOption())) {
@@ -255,9 +253,7 @@ int read(const QCommandLineParser &args)
 {
     Session session;
     LoggerStatus s;
-    if (int code = session.open(args))
-        return code;
-    if (int code = session.readStatus(s))
+    if (int code = session.begin(args, s))
         return code;
     Device::RecordMemory memory;
     if (int code = readMemory(session, s, memory))
@@ -277,9 +273,7 @@ int start(const QCommandLineParser &args)
 
     Session session;
     LoggerStatus s;
-    if (int code = session.open(args))
-        return code;
-    if (int code = session.readStatus(s))
+    if (int code = session.begin(args, s))
         return code;
     Device::readLive(session.port(), s);   // the window shows the status before it asks
     const QString logger = formatDeviceAddress(s.address);

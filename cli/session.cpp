@@ -102,6 +102,13 @@ int Session::open(const QCommandLineParser &args)
     return Success;
 }
 
+int Session::begin(const QCommandLineParser &args, LoggerStatus &status)
+{
+    if (int code = open(args))
+        return code;
+    return readStatus(status);
+}
+
 int Session::readStatus(LoggerStatus &status)
 {
     if (!Device::wakeUp(manager))

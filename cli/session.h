@@ -41,6 +41,7 @@ public:
     // Success, or the exit status after a message.
     int open(const QCommandLineParser &args);
     int readStatus(LoggerStatus &status);     // wake-ups, then identity and status
+    int begin(const QCommandLineParser &args, LoggerStatus &status);  // open, then readStatus
     ManageSerialPort &port() { return manager; }
     QString portName() const { return name; }
 
