@@ -26,6 +26,8 @@ private slots:
     void escapeInDialogResumesPolling();
     void silentLoggerRetriesBackToBack();
     void menuDuringWakeUps();
+    void connectionDialogStoresTheOpenedPort_data();
+    void connectionDialogStoresTheOpenedPort();
     void closedDuringAnOperation_data();
     void closedDuringAnOperation();
     void positionRule_data();
@@ -132,6 +134,39 @@ void tst_MainWindow::menuDuringWakeUps()
     // The menu acts once the operation is over.
     QVERIFY(waitFor([&] { return w.dialog("connection") && w.dialog("connection")->isVisible(); }));
     QVERIFY(!w.refreshTimer()->isActive());
+}
+
+void tst_MainWindow::connectionDialogStoresTheOpenedPort_data()
+{
+    QTest::addColumn<bool>("byButton");
+    QTest::newRow("Open Connection") << true;
+    QTest::newRow("closed with no port open") << false;
+}
+
+// A configured port that is gone: the dialog comes up, the user picks the logger's port.
+void tst_MainWindow::connectionDialogStoresTheOpenedPort()
+{
+    QFETCH(bool, byButton);
+    ScratchDirectory dir;
+    const auto logger = startLogger(dir.path(), frozenLogger(3, 600));
+    qputenv("VANTOREL_EXTRA_PORTS", logger->linkPath().toLocal8Bit());
+    dir.writeConfig("[COM]\nCOM_PORT=" + dir.filePath("ttyGONE").toLocal8Bit() + "\n[COM_TIMEOUT]\nBASE=150\n");
+    MainWindow window;
+    window.show();
+    QWidget *dialog = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        dialog = top->objectName() == "connection" ? top : dialog;
+    QVERIFY(dialog && dialog->isVisible());
+    auto *combo = dialog->findChild<QComboBox *>("comboBox");
+    combo->setCurrentIndex(combo->findText(logger->linkPath()));
+    if (byButton)
+        QTest::mouseClick(dialog->findChild<QPushButton *>("opencom"), Qt::LeftButton);
+    else
+        dialog->close();
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(QSettings("config.ini", QSettings::IniFormat).value("COM/COM_PORT").toString(), logger->linkPath());
+    QVERIFY(waitFor([&] { return window.findChild<QLabel *>("comStatus")->text().contains("COM OK"); }));
+    qunsetenv("VANTOREL_EXTRA_PORTS");
 }
 
 void tst_MainWindow::closedDuringAnOperation_data()
