@@ -86,6 +86,14 @@ private slots:
         QCOMPARE(line, "26/11/2014 16:52:00\t" + text + "\r\n");
     }
 
+    // Past the wrap, two minutes of records more are lost: 120 at 1 s, after the 0x11 bytes written over.
+    void overflowMargin()
+    {
+        RecordPassParams params = paramsFor(7, 1);
+        params.endAddress = 0x20010, params.memoryWrapped = true;
+        QVERIFY(isOverflowRecord(params, 136) && !isOverflowRecord(params, 140));
+    }
+
     void fastEqualsReference_data()
     {
         QTest::addColumn<int>("type");
