@@ -103,6 +103,14 @@ private slots:
     }
     void halfwayValues() { valueText(); }
 
+    // Past the wrap, two minutes of records more are lost: 120 at 1 s, after the 0x11 bytes written over.
+    void overflowMargin()
+    {
+        RecordPassParams params = paramsFor(7, 1);
+        params.endAddress = 0x20010, params.memoryWrapped = true;
+        QVERIFY(isOverflowRecord(params, 136) && !isOverflowRecord(params, 140));
+    }
+
     void fastEqualsReference_data()
     {
         QTest::addColumn<int>("type");

@@ -174,6 +174,7 @@ private slots:
         QTest::newRow("one stuffed block") << one << 1 << true << QString();
         QTest::newRow("one block for two") << one << 2 << false << QString();
         QTest::newRow("bad crc") << badCrc(one) << 1 << false << QString();
+        QTest::newRow("a start character restarts the frame") << QByteArray::fromHex("c00102") + one << 1 << true << QString();
         QTest::newRow("trailing frame dropped") << one + answer(FC_RESPONSE, 1, 0, 0xDEAD) << 1 << true << QString();
         QTest::newRow("no end") << QByteArray::fromHex("ff3ac0017d") << 1 << false
                                 << "\"Timeout, display receivedFrameChars (l=3) : c0 01 7d \\r\\n\" 0";
@@ -219,7 +220,9 @@ private slots:
         RawPeer l;
         QFETCH(QByteArray, reply);
         l.reply = reply;
+        QSignalSpy noError(&l.port, &ManageSerialPort::noErrorCom);   // the link state is not a write's business
         QTEST(l.port.writeByte(0x1234, 0x1A, 7), "ok");
+        QCOMPARE(noError.count(), 0);
     }
 
     // An answer that missed its time-out must not pass for the next request's: nothing in
