@@ -115,6 +115,10 @@ private slots:
                          "01/01/2015 00:03:00\t-\n01/01/2015 00:04:00\t9\n01/01/2015 00:05:00\t5\n"
                          "01/01/2015 00:06:00\t1\n"
             << "6 1 01/01/2015 00:00:00 9 01/01/2015 00:02:00 5.00 5.64 120 120 3";
+        // Straight from below to above and back: three excursions.
+        QTest::newRow("below, above, below")
+            << header1 + "01/01/2015 00:00:00\t1\n01/01/2015 00:01:00\t9\n01/01/2015 00:02:00\t1\n"
+            << "3 1 01/01/2015 00:00:00 9 01/01/2015 00:01:00 3.67 4.60 120 60 3";
         // exp(-10000/293.15) and exp(-10000/303.15) averaged: 26.26, above the mean of 25.
         QTest::newRow("mean kinetic temperature")
             << header1 + "01/01/2015 00:00:00\t20\n01/01/2015 00:10:00\t30\n"
