@@ -3,6 +3,7 @@
 
 #include "frame.h"
 #include "manageserialport.h"
+#include "portwatcher.h"
 #include "testsupport.h"
 
 #include <QSignalSpy>
@@ -86,6 +87,26 @@ class TransactionTest : public QObject
     Q_OBJECT
 
 private slots:
+    // Plug and unplug are changes of the enumeration: what is there at start is not new.
+    void portWatcherReportsChanges()
+    {
+        ScratchDirectory dir;
+        const QString present = dir.filePath("ttyA"), added = dir.filePath("ttyB");
+        QFile(present).open(QIODevice::WriteOnly);
+        qputenv("VANTOREL_EXTRA_PORTS", (present + ":" + added).toLocal8Bit());
+        PortWatcher watcher(nullptr, 50);
+        QSignalSpy attached(&watcher, &PortWatcher::portAttached), removed(&watcher, &PortWatcher::portRemoved);
+        QTest::qWait(300);
+        QCOMPARE(attached.count(), 0);
+        QFile(added).open(QIODevice::WriteOnly);
+        QVERIFY(attached.wait(3000));
+        QCOMPARE(attached.at(0).at(0).toString(), added);
+        QFile::remove(present);
+        QVERIFY(removed.wait(3000));
+        QCOMPARE(removed.at(0).at(0).toString(), present);
+        qunsetenv("VANTOREL_EXTRA_PORTS");
+    }
+
     void smallCodecs()
     {
         QCOMPARE(crc16(reinterpret_cast<const quint8 *>("123456789"), 9), quint16(0x906E));
