@@ -23,12 +23,6 @@ constexpr quint32 READ_ATTEMPTS = 5;
 constexpr int LINES_PER_SLICE = 65536;
 
 quint16 le16(const quint8 *p) { return quint16(p[0] | (p[1] << 8)); }
-
-// Pulse and lamp loggers keep a running counter that a new campaign must clear.
-bool hasRunningCounter(quint8 deviceType)
-{
-    return deviceType == 2 || deviceType == 8;
-}
 } // namespace
 
 namespace Device {
@@ -102,8 +96,7 @@ LiveOutcome readLive(ManageSerialPort &port, LoggerStatus &s)
         if (!answer.ok && liveRead.stopOnFailure)
             break;
     }
-    // The temperature logger expects this after each live reading.
-    if (s.deviceType == 1 && outcome.answers.r40.ok)
+    if (acknowledgesLiveReading(s.deviceType) && outcome.answers.r40.ok)
         port.writeByteNoReply(s.address, Register::counterValue, 1);
     return outcome;
 }

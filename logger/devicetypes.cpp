@@ -54,3 +54,13 @@ bool isWattmeter(quint8 code)
 {
     return code == 4 || code == 7 || code == 9;
 }
+
+bool hasRunningCounter(quint8 code)
+{
+    return code == 2 || code == 8;
+}
+
+bool acknowledgesLiveReading(quint8 code)
+{
+    return code == 1;
+}

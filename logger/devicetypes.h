@@ -20,5 +20,7 @@ QString screenNameOf(quint8 code);         // empty for unknown types
 QByteArray exportNameOf(quint8 code);      // "Unknown data type" for unknown types
 QByteArray exportUnitsOf(quint8 code);     // "?" for unknown types
 bool isWattmeter(quint8 code);             // 4, 7, 9
+bool hasRunningCounter(quint8 code);       // 2, 8: a new campaign clears their counter too
+bool acknowledgesLiveReading(quint8 code); // 1: expects the byte 1 at 0x44 after each live reading
 
 #endif
