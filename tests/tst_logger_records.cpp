@@ -109,6 +109,8 @@ private slots:
         RecordPassParams params = paramsFor(7, 1);
         params.endAddress = 0x20010, params.memoryWrapped = true;
         QVERIFY(isOverflowRecord(params, 136) && !isOverflowRecord(params, 140));
+        params.endAddress = 0x20013;   // the end of the lost part lands on the record at 140
+        QVERIFY(isOverflowRecord(params, 140) && !isOverflowRecord(params, 144));
     }
 
     void fastEqualsReference_data()
