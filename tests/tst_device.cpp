@@ -230,15 +230,18 @@ void tst_Device::newCampaign_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<qint64>("failingRegister");
-    QTest::newRow("pulses") << 2 << qint64(-1);
-    QTest::newRow("lamp, counter refused") << 8 << qint64(0x49);
-    QTest::newRow("period does not take") << 2 << qint64(0x0100001A);
+    QTest::addColumn<bool>("unanswered");  // else the write is answered but not stored
+    QTest::newRow("pulses") << 2 << qint64(-1) << false;
+    QTest::newRow("lamp, counter refused") << 8 << qint64(0x49) << true;
+    QTest::newRow("period does not take") << 2 << qint64(0x0100001A) << false;
+    QTest::newRow("period taken, not acknowledged") << 2 << qint64(0x0100001A) << true;
 }
 
 void tst_Device::newCampaign()
 {
     QFETCH(int, type);
     QFETCH(qint64, failingRegister);
+    QFETCH(bool, unanswered);
     sim::LoggerConfig config = frozenLogger(type, 800);
     Attached a(config);
     LoggerStatus s;
@@ -246,8 +249,8 @@ void tst_Device::newCampaign()
     Clock::setSource([] { return QDateTime(QDate(2026, 11, 26), QTime(14, 7, 43), Qt::UTC); });
     a.logger->withLogger([&](sim::SimulatedLogger &l) {
         l.clearRequests();
-        l.faults().ignoreWritesTo = failingRegister == 0x0100001A ? failingRegister : -1;
-        l.faults().unansweredWritesTo = failingRegister == 0x49 ? failingRegister : -1;
+        l.faults().ignoreWritesTo = unanswered ? -1 : failingRegister;
+        l.faults().unansweredWritesTo = unanswered ? failingRegister : -1;
     });
 
     QCOMPARE(Device::programNewCampaign(a.port, s, 13), failingRegister < 0);
