@@ -9,6 +9,9 @@
 #include <QProcess>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 struct Run { int exitCode = -1; QByteArray out, err; };
@@ -55,9 +58,11 @@ private slots:
         QTest::addColumn<int>("memoryCode");
         QTest::addColumn<int>("usedBytes");
         QTest::addColumn<QString>("output");
-        QTest::newRow("2-byte type, -o FILE") << 1 << 2 << 1000 << "out.tsv";
-        QTest::newRow("4-byte type, 256 KiB, standard output") << 7 << 4 << 4004 << "-";
-        QTest::newRow("wrapped memory, proposed name") << 2 << 2 << 0x20010 << "";
+        QTest::addColumn<bool>("dozes");   // the logger falls asleep mid-read: the failed block is woken and read again
+        QTest::newRow("2-byte type, -o FILE") << 1 << 2 << 1000 << "out.tsv" << false;
+        QTest::newRow("4-byte type, 256 KiB, standard output") << 7 << 4 << 4004 << "-" << false;
+        QTest::newRow("wrapped memory, proposed name") << 2 << 2 << 0x20010 << "" << false;
+        QTest::newRow("dozing logger") << 1 << 2 << 64000 << "out.tsv" << true;
     }
 
     void readWritesTheWindowFile()
@@ -66,6 +71,7 @@ private slots:
         QFETCH(int, memoryCode);
         QFETCH(int, usedBytes);
         QFETCH(QString, output);
+        QFETCH(bool, dozes);
         ScratchDirectory dir;
         sim::LoggerConfig config = frozenLogger(type, quint32(usedBytes));
         config.memorySizeCode = quint8(memoryCode);
@@ -73,8 +79,21 @@ private slots:
         QStringList args = {"read", "--port", logger->linkPath()};
         if (!output.isEmpty())
             args << "-o" << output;
+        std::atomic<bool> finished{false};
+        std::thread dozer([&] {
+            const auto blockReads = [](sim::SimulatedLogger &l) {
+                return int(std::count_if(l.requests().begin(), l.requests().end(),
+                                         [](const sim::LoggedRequest &r) { return r.registerAddress >= 0x02000000; }));
+            };
+            while (dozes && !finished && logger->read<int>(blockReads) < 20)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (dozes && !finished)
+                logger->withLogger([](sim::SimulatedLogger &l) { l.setSleeping(true); });
+        });
         const Run run = runCli(args, dir.path());
-        QCOMPARE(run.exitCode, 0);
+        finished = true;
+        dozer.join();
+        QVERIFY2(run.exitCode == 0, run.err.constData());
         const QStringList files = filesIn(dir.path()).filter(".tsv");   // a temporary file too
         QByteArray written = run.out;
         if (output != "-") {
