@@ -4,13 +4,13 @@
 #include "connection.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "retrybox.h"
 #include "settings.h"
 #include "start.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <utility>
@@ -163,17 +163,6 @@ bool MainWindow::wakeUpLogger()
     return !state.quitting && Device::wakeUp(*portManager);
 }
 
-bool MainWindow::askRetryCom(QWidget *parent)
-{
-    if (state.quitting)
-        return false;
-    // Only OK retries: a box closed because the program quits answers no button at all.
-    return QMessageBox::warning(parent, QStringLiteral("Error COM"), QStringLiteral("Error COM, retry ?"),
-                                QMessageBox::Ok | QMessageBox::Cancel)
-        == QMessageBox::Ok
-        && !state.quitting;
-}
-
 void MainWindow::on_startButton_clicked()
 {
     if (!admit(Action::Start))
@@ -191,7 +180,7 @@ void MainWindow::on_startButton_clicked()
                 on_actionConnection_triggered();
             return;
         }
-        if (!askRetryCom(this)) {
+        if (!askRetryCom(this, state)) {
             settle(Situation::Polling);
             return;
         }

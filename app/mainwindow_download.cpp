@@ -7,6 +7,7 @@
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "retrybox.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -52,7 +53,7 @@ MainWindow::Outcome MainWindow::downloadCampaign()
                 return Outcome::Cancelled;
             break;
         }
-        if (!askRetryCom(this))
+        if (!askRetryCom(this, state))
             return Outcome::Cancelled;
     }
 
@@ -72,7 +73,7 @@ MainWindow::Outcome MainWindow::downloadCampaign()
     };
     callbacks.cancelled = stopped;
     callbacks.retryFailedBlock = [&] {
-        if (!askRetryCom(&progress))
+        if (!askRetryCom(&progress, state))
             return false;
         if (!portManager->isOpen())
             reopenConfiguredPort();

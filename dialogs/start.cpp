@@ -6,13 +6,13 @@
 #include "clock.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "retrybox.h"
 #include "periods.h"
 #include "settings.h"
 #include "windowposition.h"
 
 #include <QCloseEvent>
 #include <QDebug>
-#include <QMessageBox>
 
 start::start(ManageSerialPort *portManager, WindowState *state, QWidget *parent)
     : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state ? state : &ownState)
@@ -73,13 +73,8 @@ void start::on_Start_clicked()
         return;
     const WindowState::Situation before = state->situation;
     state->situation = WindowState::Situation::Busy;
-    while (!programNewCampaign() && !state->quitting) {
-        // Only OK retries: a box closed because the program quits answers no button at all.
-        if (QMessageBox::warning(this, QStringLiteral("Error COM"), QStringLiteral("Error COM, retry ?"),
-                                 QMessageBox::Ok | QMessageBox::Cancel)
-            != QMessageBox::Ok)
-            break;
-    }
+    while (!programNewCampaign() && askRetryCom(this, *state))
+        continue;
     state->situation = before;
     close();
 }
