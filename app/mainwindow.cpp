@@ -4,9 +4,11 @@
 #include "connection.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "portaccess.h"
 #include "retrybox.h"
 #include "settings.h"
 #include "start.h"
+#include "version.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -34,7 +36,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(timer, &QTimer::timeout, this, &MainWindow::timerSlot);
 
     ui->setupUi(this);
-    setWindowTitle(QStringLiteral("VanTorel v") + QString::number(VERSION_NUMBER));
+    setWindowTitle(QStringLiteral("VanTorel v") + QString::number(VANTOREL_VERSION_NUMBER));
     setupCampaignMenu();
     for (QLabel *label : {ui->sn_lab, ui->real_txt, ui->type, ui->version, ui->period_lab, ui->start_label,
                           ui->data_lab, ui->free_mem_lab, ui->time_lab, ui->pile_lab})
@@ -52,10 +54,8 @@ MainWindow::MainWindow(QWidget *parent)
     loggerStatus.startTime.setTimeSpec(Qt::UTC);
     loggerStatus.loggerTime.setTimeSpec(Qt::UTC);
 
-    Settings settings;
-    if (settings.contains(SettingsKey::comPort)) {
-        portManager->openPort(settings.value(SettingsKey::comPort).toString());
-        if (portManager->isOpen()) {
+    if (!Device::configuredPort().isEmpty()) {
+        if (Device::openPort(*portManager, Device::configuredPort())) {
             enter(Situation::Polling);
             return;
         }
@@ -220,11 +220,7 @@ void MainWindow::com_open()
 
 void MainWindow::reopenConfiguredPort()
 {
-    const QString name = Settings().value(SettingsKey::comPort).toString();
-    if (name.isEmpty())
-        return;
-    portManager->closePort();
-    portManager->openPort(name);
+    Device::reopenConfiguredPort(*portManager);
 }
 
 void MainWindow::connection_closed()

@@ -24,7 +24,6 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    static constexpr int VERSION_NUMBER = 101;
     static constexpr int POLL_INTERVAL_MS = 1000;
     // A closed port cannot answer; retrying it back to back would only spin.
     static constexpr int CLOSED_PORT_RETRY_MS = 1000;

@@ -3,6 +3,7 @@
 
 #include "cli.h"
 #include "session.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -65,7 +66,7 @@ int main(int argc, char *argv[])
     const std::unique_ptr<QCoreApplication> application =
         gui ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantorel-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("101"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTOREL_VERSION));
     // The link's diagnostics stay out of the way; QT_LOGGING_RULES=default.debug=true shows them.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     Cli::installInterruptHandlers();

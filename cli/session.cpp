@@ -3,6 +3,7 @@
 #include "cli.h"
 
 #include "loggerdevice.h"
+#include "portaccess.h"
 #include "periods.h"
 #include "settings.h"
 #include "statusdisplay.h"
@@ -90,15 +91,12 @@ bool interrupted()
 int Session::open(const QCommandLineParser &args)
 {
     name = args.value(portOption());
-    if (name.isEmpty()) {
-        Settings settings;
-        if (settings.contains(SettingsKey::comPort))
-            name = settings.value(SettingsKey::comPort).toString();
-    }
+    if (name.isEmpty())
+        name = Device::configuredPort();
     if (name.isEmpty())
         return fail(Usage, QStringLiteral("no port: give --port, or set COM/COM_PORT in config.ini of the working directory"));
-    if (!manager.openPort(name))
-        return fail(Failure, QStringLiteral("cannot open the port ") + name);
+    if (!Device::openPort(manager, name))
+        return fail(Failure, Device::openFailureText(name, manager.errorString()));
     return Success;
 }
 

@@ -2,12 +2,14 @@
 #include "ui_connection.h"
 
 #include "manageserialport.h"
+#include "portaccess.h"
 #include "portwatcher.h"
 #include "settings.h"
 #include "windowposition.h"
 
 #include <QCloseEvent>
 #include <QDebug>
+#include <QMessageBox>
 
 connection::connection(ManageSerialPort *portManager, QWidget *parent)
     : QDialog(parent), portManager(portManager), ui(new Ui::connection)
@@ -18,8 +20,6 @@ connection::connection(ManageSerialPort *portManager, QWidget *parent)
 connection::~connection()
 {
     delete ui;
-    if (ownsPortManager)
-        delete portManager;
 }
 
 void connection::fillPortList()
@@ -37,41 +37,38 @@ void connection::fillPortList()
     }
 }
 
-void connection::openConnection()
+bool connection::openConnection(QString *reason)
 {
-    Settings settings;
     ui->status->setText(QStringLiteral("Trying to open connection..."));
     const int index = ui->comboBox->currentIndex();
     const QString name = index >= 0 && index < ports.size() ? ports.at(index) : QString();
 
-    if (!portManager) {
-        portManager = new ManageSerialPort;
-        ownsPortManager = true;
-        portManager->openPort(name);
-    } else {
-        if (portManager->isOpen()) {
-            portManager->closePort();
-            qDebug() << "serial com already open";
-        }
-        portManager->openPort(name);
+    if (portManager->isOpen()) {
+        portManager->closePort();
+        qDebug() << "serial com already open";
     }
     // Only this port, open after this very attempt, may be stored: an open refused while
     // another transaction waits leaves the old port open under the old name.
-    const auto opened = [&] { return portManager->isOpen() && portManager->portName() == name; };
-    for (int attempt = 1; attempt < OPEN_ATTEMPTS && !opened(); ++attempt)
-        portManager->openPort(name);
-
-    if (opened()) {
-        settings.setValue(SettingsKey::comPort, name);
+    const bool opened = Device::openPort(*portManager, name) && portManager->portName() == name;
+    if (opened) {
+        Settings().setValue(SettingsKey::comPort, name);
+        portManager->setWatchedPort(name);
         close();
-    } else {
-        ui->status->setText(QStringLiteral("<font color=red>Unable to open connection.</font><br />Please Try Again"));
+        return true;
     }
+    ui->status->setText(QStringLiteral("<font color=red>Unable to open connection.</font><br />Please Try Again"));
+    if (reason)
+        *reason = name.isEmpty() ? QStringLiteral("no port chosen") : portManager->errorString();
+    return false;
 }
 
 void connection::on_opencom_clicked()
 {
-    openConnection();
+    QString reason;
+    const int index = ui->comboBox->currentIndex();
+    const QString name = index >= 0 && index < ports.size() ? ports.at(index) : QString();
+    if (!openConnection(&reason))
+        QMessageBox::warning(this, QStringLiteral("Open Connection"), Device::openFailureText(name, reason));
 }
 
 void connection::on_refresh_clicked()
@@ -87,7 +84,7 @@ void connection::reject()
 void connection::closeEvent(QCloseEvent *event)
 {
     emit closed();
-    if (!portManager || !portManager->isOpen())
+    if (!portManager->isOpen())
         openConnection();
     saveWindowPosition(this, SettingsKey::connectionX, SettingsKey::connectionY);
     event->accept();

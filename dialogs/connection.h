@@ -16,8 +16,6 @@ class connection : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int OPEN_ATTEMPTS = 100;
-
     explicit connection(ManageSerialPort *portManager, QWidget *parent = nullptr);
     ~connection() override;
 
@@ -35,12 +33,12 @@ private slots:
 
 private:
     void fillPortList();
-    void openConnection();
+    // True when the chosen port is open; `reason` gets the system's word when it is not.
+    bool openConnection(QString *reason = nullptr);
 
     ManageSerialPort *portManager;
     QStringList ports;
     Ui::connection *ui;
-    bool ownsPortManager = false;
 };
 
 #endif

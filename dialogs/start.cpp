@@ -6,6 +6,7 @@
 #include "clock.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "portaccess.h"
 #include "retrybox.h"
 #include "periods.h"
 #include "settings.h"
@@ -57,8 +58,8 @@ void start::updateMemoryFullDate()
 bool start::programNewCampaign()
 {
     // An adapter pulled out and put back since the last attempt left its port closed.
-    if (!portManager->isOpen() && !portManager->portName().isEmpty())
-        portManager->openPort(portManager->portName());
+    if (!portManager->isOpen())
+        Device::reopenConfiguredPort(*portManager);
     return Device::programNewCampaign(*portManager, loggerStatus, periodCode);
 }
 

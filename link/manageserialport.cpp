@@ -2,7 +2,6 @@
 
 #include "framecollector.h"
 #include "portwatcher.h"
-#include "settings.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -83,11 +82,12 @@ bool ManageSerialPort::openPort(const QString &name)
     port.setFlowControl(QSerialPort::NoFlowControl);
     if (!port.open(QIODevice::ReadWrite)) {
         qDebug() << "Error opening port !";
+        openError = port.errorString();
         return false;
     }
+    openError.clear();
     openedName = name;
     responseTimeoutMs = 40;
-    loadTimeouts();
     discardInput();
     return true;
 }
@@ -105,13 +105,11 @@ bool ManageSerialPort::isOpen() const
     return port.isOpen();
 }
 
-void ManageSerialPort::loadTimeouts()
+void ManageSerialPort::setTimeoutBase(int ms)
 {
-    Settings settings;
     // A negative base would give time-outs the response timer cannot run; a huge one
     // would overflow them (and a pause of twice the base follows some writes).
-    timeoutBaseMs = qBound(0, settings.intValue(SettingsKey::timeoutBase, 30), MAX_TIMEOUT_BASE_MS);
-    coeffOver4 = settings.intValue(SettingsKey::timeoutCoeffOver4, 2);
+    timeoutBaseMs = qBound(0, ms, MAX_TIMEOUT_BASE_MS);
 }
 
 bool ManageSerialPort::wireIsFree(const char *operation) const
@@ -404,19 +402,17 @@ void ManageSerialPort::timeout_timer1()
 
 void ManageSerialPort::onDeviceAttached(const QString &portName)
 {
-    const QString configured = Settings().value(SettingsKey::comPort).toString();
-    qDebug() << "port discovered : " << portName << configured;
-    if (portName == configured)
+    qDebug() << "port discovered : " << portName << watchedName;
+    if (portName == watchedName)
         emit comopen();
 }
 
 void ManageSerialPort::onDeviceRemoved(const QString &portName)
 {
-    const QString configured = Settings().value(SettingsKey::comPort).toString();
-    qDebug() << "port disconnect : " << portName << configured;
+    qDebug() << "port disconnect : " << portName << watchedName;
     // The handle of a pulled-out adapter is dead; holding it would make a reopen fail.
     if (port.isOpen() && portName == openedName)
         port.close();
-    if (portName == configured)
+    if (portName == watchedName)
         emit comclose();
 }

@@ -12,7 +12,7 @@ class PortWatcher;
 
 // The one object through which the program talks to a logger: the serial port, the
 // request/answer transactions with their time-outs and retries, and plug/unplug of the
-// configured port. Transactions wait for their answer inside the event loop, so the GUI
+// port its owner watches. It reads no settings: the owner gives it the time-out base. Transactions wait for their answer inside the event loop, so the GUI
 // keeps running; a transaction asked for while another one waits is refused.
 class ManageSerialPort : public QObject
 {
@@ -22,10 +22,18 @@ public:
     explicit ManageSerialPort(QObject *parent = nullptr);
     ~ManageSerialPort() override;
 
+    // False with errorString() set to the system's reason when the port cannot be opened.
     bool openPort(const QString &name);
     void closePort();
     bool isOpen() const;
     QString portName() const { return openedName; }
+    QString errorString() const { return openError; }
+
+    // Base of the answer time-outs in ms, bounded to 0..10000; applies from the next transaction.
+    void setTimeoutBase(int ms);
+    // The port whose plug and unplug emit comopen() and comclose().
+    void setWatchedPort(const QString &name) { watchedName = name; }
+    QString watchedPort() const { return watchedName; }
 
     // Answer of the last transaction (0xFF bytes after a failed one).
     const quint8 *replyData() const { return rxFrame.data.data() + 10; }
@@ -44,7 +52,6 @@ public:
     bool isWaiting() const { return busy; }
 
     int timeoutBase() const { return timeoutBaseMs; }
-    int timeoutCoeffOver4() const { return coeffOver4; }
     int responseTimeout() const { return responseTimeoutMs; }
 
     // Device name under which a port is opened: Windows wants "\\.\" before COM names.
@@ -65,7 +72,6 @@ private slots:
     void timeout_timer1();
 
 private:
-    void loadTimeouts();
     bool sendFrame(const QByteArray &bytes);
     bool sendRequestFrame();
     bool receiveFrame();
@@ -89,13 +95,14 @@ private:
     QTimer *responseTimer = nullptr;
     bool timedOut = false;
     bool stopRequested = false;
-    int coeffOver4 = 2;
     int timeoutBaseMs = 30;
     int responseTimeoutMs = 40;
     FrameBuffer txFrame;
     FrameBuffer rxFrame;
     bool busy = false;
     QString openedName;
+    QString watchedName;
+    QString openError;
 };
 
 #endif

@@ -3,6 +3,7 @@
 
 #include "frame.h"
 #include "manageserialport.h"
+#include "portaccess.h"
 #include "portwatcher.h"
 #include "testsupport.h"
 
@@ -70,7 +71,7 @@ struct LoggerLink {
         sim::FaultConfig faults;
         config.timeScale = 0, faults.silent = silent;   // registers that stand still
         logger = startLogger(dir.path(), config, faults, line);
-        if (!port.openPort(logger->linkPath()))
+        if (!Device::openPort(port, logger->linkPath()))   // the time-out base of that config.ini
             qFatal("cannot open the simulated logger");
     }
     int requests() { return logger->read<int>([](sim::SimulatedLogger &l) { return int(l.requests().size()); }); }
