@@ -38,6 +38,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("VanTorel v") + QString::number(VANTOREL_VERSION_NUMBER));
     setupCampaignMenu();
+    setupFullReadAction();
     for (QLabel *label : {ui->sn_lab, ui->real_txt, ui->type, ui->version, ui->period_lab, ui->start_label,
                           ui->data_lab, ui->free_mem_lab, ui->time_lab, ui->pile_lab})
         label->setText(QString());

@@ -63,6 +63,7 @@ private:
     Outcome downloadCampaign();
     bool openExportFile();
     void discardExportFile();
+    void setupFullReadAction();
     // Start flow and shell
     bool wakeUpLogger();  // up to five wake-ups
     void reopenConfiguredPort();
@@ -87,6 +88,8 @@ private:
     WindowState state;
     QSaveFile *exportFile = nullptr;
     QString exportError;
+    QString archiveError;         // the last download's archive step failed: why
+    QAction *fullReadAction = nullptr;
     Device::RecordMemory recordMemory;
     CampaignWindow *campaign = nullptr;
     QAction *showLastDownloadAction = nullptr;

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "archiveddownload.h"
 #include "clock.h"
 #include "exportfile.h"
 #include "loggerstatus.h"
@@ -40,12 +41,17 @@ void MainWindow::on_readButton_clicked()
                                  + exportError.toHtmlEscaped());
         break;
     }
+    if (!archiveError.isEmpty() && !state.quitting)
+        QMessageBox::warning(this, QStringLiteral("Archive"),
+                             QStringLiteral("<font color=red>The archive step failed</font><br />")
+                                 + archiveError.toHtmlEscaped());
     settle(Situation::Polling);
 }
 
 MainWindow::Outcome MainWindow::downloadCampaign()
 {
     exportError.clear();
+    archiveError.clear();
     enter(Situation::Busy);
     for (;;) {
         if (wakeUpLogger() && readLoggerStatus()) {
@@ -79,11 +85,15 @@ MainWindow::Outcome MainWindow::downloadCampaign()
             reopenConfiguredPort();
         return true;
     };
-    if (Device::readRecordMemory(*portManager, loggerStatus, recordMemory, callbacks)
-        != Device::DownloadResult::Complete) {
+    QString openError;
+    const std::unique_ptr<Archive::Store> store = Archive::openStore(Archive::Location::fromSettings(), &openError);
+    const Archive::ReadReport report = Archive::readThroughArchive(*portManager, loggerStatus, store.get(),
+                                                                   fullReadAction->isChecked(), recordMemory, callbacks);
+    if (report.result != Device::DownloadResult::Complete) {
         discardExportFile();
         return Outcome::Cancelled;
     }
+    archiveError = openError.isEmpty() ? report.archiveError : openError;
     const auto keepGoing = [&] {
         QCoreApplication::processEvents();
         return !stopped();
@@ -95,11 +105,23 @@ MainWindow::Outcome MainWindow::downloadCampaign()
     const bool committed = exportFile->commit();
     if (!committed)
         exportError = exportFile->fileName() + QStringLiteral(": ") + exportFile->errorString();
-    if (committed)
+    if (committed) {
         campaignDownloadCompleted(exportFile->fileName());
+        if (archiveError.isEmpty())
+            Archive::logExportWritten(store.get(), loggerStatus, QFileInfo(exportFile->fileName()).absoluteFilePath(),
+                                      report.downloadId, &archiveError);
+    }
     delete exportFile;
     exportFile = nullptr;
     return committed ? Outcome::Complete : Outcome::WriteFailed;
+}
+
+void MainWindow::setupFullReadAction()
+{
+    // A check box in the menu: while it is on, "Read Data" reads the whole memory again.
+    fullReadAction = ui->Configuration->addAction(QStringLiteral("Full read (whole memory)"));
+    fullReadAction->setObjectName(QStringLiteral("actionFullRead"));
+    fullReadAction->setCheckable(true);
 }
 
 void MainWindow::discardExportFile()

@@ -2,6 +2,8 @@
 
 #include "cli.h"
 
+#include "archiveddownload.h"
+#include "archiveoptions.h"
 #include "clock.h"
 #include "devicetypes.h"
 #include "exportfile.h"
@@ -15,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -110,8 +113,10 @@ bool confirmed(const QString &question)
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// The record memory, with the progress on a terminal and a bounded number of retries.
-int readMemory(Session &session, const LoggerStatus &s, Device::RecordMemory &memory)
+// The record memory through the archive, with the progress on a terminal and a bounded
+// number of retries.
+int readMemory(Session &session, const LoggerStatus &s, Archive::Store *store, bool full,
+               Device::RecordMemory &memory, Archive::ReadReport &report)
 {
     const bool showProgress = isTerminal(2);
     int retriesLeft = BLOCK_RETRIES;
@@ -133,20 +138,23 @@ int readMemory(Session &session, const LoggerStatus &s, Device::RecordMemory &me
         message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
         return true;
     };
-    const Device::DownloadResult result = Device::readRecordMemory(session.port(), s, memory, callbacks);
+    report = Archive::readThroughArchive(session.port(), s, store, full, memory, callbacks);
     if (showProgress)
         std::fputc('\n', stderr);
-    if (result == Device::DownloadResult::GaveUp && !interrupted())
+    if (report.result == Device::DownloadResult::GaveUp && !interrupted())
         return fail(Failure, QStringLiteral("the block at byte %1 could not be read after %2 rounds of wake-ups; no file was written")
                                  .arg(failedAt).arg(BLOCK_RETRIES));
-    if (result != Device::DownloadResult::Complete || interrupted())
+    if (report.result != Device::DownloadResult::Complete || interrupted())
         return fail(Failure, QStringLiteral("interrupted; no file was written"));
+    message(report.incremental
+                ? QStringLiteral("%1 new records since the last download (%2 bytes read)").arg(report.newRecords).arg(report.bytesRead)
+                : QStringLiteral("%1 new records; the whole memory was read (%2)").arg(report.newRecords).arg(report.whyFull));
     return Success;
 }
 
 // The export file, whole or not at all: written beside the target and renamed over it at
 // the end, so that an interruption or a failure leaves an earlier file of that name as it was.
-int saveExport(QString target, const LoggerStatus &s, const Device::RecordMemory &memory)
+int saveExport(const QString &target, const LoggerStatus &s, const Device::RecordMemory &memory)
 {
     const auto keepGoing = [] { return !interrupted(); };
     QString error;
@@ -160,8 +168,6 @@ int saveExport(QString target, const LoggerStatus &s, const Device::RecordMemory
                                                     : fail(FileError, QStringLiteral("standard output: ") + error);
         return Success;
     }
-    if (target.isEmpty())
-        target = proposedExportFileName(s.address, Clock::now());
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
@@ -251,14 +257,32 @@ int live(const QCommandLineParser &args)
 
 int read(const QCommandLineParser &args)
 {
+    Archive::Location location;
+    if (int code = archiveLocation(args, &location))
+        return code;
     Session session;
     LoggerStatus s;
     if (int code = session.begin(args, s))
         return code;
+    QString archiveError;
+    const std::unique_ptr<Archive::Store> store = Archive::openStore(location, &archiveError);
     Device::RecordMemory memory;
-    if (int code = readMemory(session, s, memory))
+    Archive::ReadReport report;
+    if (int code = readMemory(session, s, store.get(), args.isSet(QStringLiteral("full")), memory, report))
         return code;
-    return saveExport(args.value(QStringLiteral("output")), s, memory);
+    QString target = args.value(QStringLiteral("output"));
+    if (target.isEmpty())
+        target = proposedExportFileName(s.address, Clock::now());
+    if (int code = saveExport(target, s, memory))
+        return code;
+    if (archiveError.isEmpty())
+        archiveError = report.archiveError;
+    const QString file = target == QLatin1String("-") ? QStringLiteral("standard output") : QFileInfo(target).absoluteFilePath();
+    if (archiveError.isEmpty())
+        Archive::logExportWritten(store.get(), s, file, report.downloadId, &archiveError);
+    if (!archiveError.isEmpty())
+        return fail(Failure, QStringLiteral("the export file was written, but the archive step failed: ") + archiveError);
+    return Success;
 }
 
 int start(const QCommandLineParser &args)
@@ -271,6 +295,9 @@ int start(const QCommandLineParser &args)
     if (ask && !isTerminal(0))
         return fail(Usage, QStringLiteral("start erases the logger's memory: add --yes to confirm when not on a terminal"));
 
+    Archive::Location location;
+    if (int code = archiveLocation(args, &location))
+        return code;
     Session session;
     LoggerStatus s;
     if (int code = session.begin(args, s))
@@ -280,9 +307,16 @@ int start(const QCommandLineParser &args)
     if (ask && !confirmed(QStringLiteral("Erase the %1 records of logger %2 and start a new campaign at %3?")
                               .arg(statusTexts(s).storedRecords, logger, periodName)))
         return fail(Failure, QStringLiteral("nothing was changed"));
-    if (!Device::programNewCampaign(session.port(), s, periodCode))
+    QDateTime startTime;
+    if (!Device::programNewCampaign(session.port(), s, periodCode, &startTime))
         return fail(Failure, QStringLiteral("logger %1 did not take the new campaign; run the command again").arg(logger));
     message(QStringLiteral("new campaign started on logger %1, period %2").arg(logger, periodLabel(periodCode)));
+    QString archiveError;
+    const std::unique_ptr<Archive::Store> store = Archive::openStore(location, &archiveError);
+    if (archiveError.isEmpty())
+        Archive::logCampaignStarted(store.get(), s, periodCode, startTime, &archiveError);
+    if (!archiveError.isEmpty())
+        return fail(Failure, QStringLiteral("the campaign was started, but the archive step failed: ") + archiveError);
     return Success;
 }
 

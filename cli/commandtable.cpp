@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "archiveoptions.h"
 #include "session.h"
 
 namespace Cli {
@@ -19,18 +20,21 @@ const QList<Command> &commands()
                              QStringLiteral("N"), QStringLiteral("1")),
           jsonOption()},
          &live},
-        {QStringLiteral("read"), QStringLiteral("Download the whole campaign into an export file (.tsv)."),
-         {portOption(),
+        {QStringLiteral("read"), QStringLiteral("Download the campaign into an export file (.tsv) and the archive."),
+         QList<QCommandLineOption>{portOption(),
           QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
                              QStringLiteral("Export file, '-' for standard output (default: the proposed name in "
                                             "the working directory)."),
-                             QStringLiteral("FILE"))},
+                             QStringLiteral("FILE")),
+          QCommandLineOption(QStringLiteral("full"), QStringLiteral("Read the whole memory, even what the archive already holds."))}
+             + archiveOptions(),
          &read},
         {QStringLiteral("start"), QStringLiteral("Start a new campaign: erases the logger's memory."),
-         {portOption(),
+         QList<QCommandLineOption>{portOption(),
           QCommandLineOption(QStringLiteral("period"), QStringLiteral("Recording period: ") + periodNames().join(QStringLiteral(", ")) + QLatin1Char('.'),
                              QStringLiteral("NAME")),
-          QCommandLineOption(QStringLiteral("yes"), QStringLiteral("Do not ask before erasing (needed when not on a terminal)."))},
+          QCommandLineOption(QStringLiteral("yes"), QStringLiteral("Do not ask before erasing (needed when not on a terminal)."))}
+             + archiveOptions(),
          &start},
         {QStringLiteral("stats"), QStringLiteral("Statistics of an export file, with the limits of config.ini."),
          {jsonOption()}, &stats, QStringLiteral("FILE.tsv")},

@@ -104,26 +104,36 @@ LiveOutcome readLive(ManageSerialPort &port, LoggerStatus &s)
 DownloadResult readRecordMemory(ManageSerialPort &port, const LoggerStatus &s, RecordMemory &memory,
                                 const DownloadCallbacks &callbacks)
 {
+    const RecordPassParams params = recordPassParams(s);
+    const quint32 endAddress = params.memoryWrapped ? params.topAddress + 1 : s.usedBytes;
+    return readRecordMemoryRange(port, s, memory, 0, endAddress, callbacks);
+}
+
+DownloadResult readRecordMemoryRange(ManageSerialPort &port, const LoggerStatus &s, RecordMemory &memory,
+                                     quint32 from, quint32 to, const DownloadCallbacks &callbacks)
+{
     RecordPassParams &params = memory.params;
     params = recordPassParams(s);
     // From the type just read, not from an older display: the columns must match the header.
     params.recordSize = recordSizeOf(s.deviceType);
     memory.image.resize(MEMORY_IMAGE_SIZE);
 
-    const quint32 endAddress = params.memoryWrapped ? params.topAddress + 1 : s.usedBytes;
-    quint32 readAddress = 0;
-    while (readAddress < endAddress) {
-        if (!port.readBlocksRetry(s.address, Register::recordMemory + readAddress, BLOCKS_PER_READ, READ_ATTEMPTS)) {
+    Q_ASSERT(from % BYTES_PER_READ == 0);  // a request never runs past the end of the memory
+    const quint32 length = to > from ? to - from : 0;
+    quint32 done = 0;
+    while (done < length) {
+        const quint32 position = (from + done) & params.topAddress;
+        if (!port.readBlocksRetry(s.address, Register::recordMemory + position, BLOCKS_PER_READ, READ_ATTEMPTS)) {
             if (!callbacks.retryFailedBlock || !callbacks.retryFailedBlock())
                 return DownloadResult::GaveUp;
             wakeUp(port);
             continue;
         }
         const quint8 *data = port.replyData();
-        std::copy(data, data + BYTES_PER_READ, memory.image.begin() + readAddress);
-        readAddress += BYTES_PER_READ;
+        std::copy(data, data + BYTES_PER_READ, memory.image.begin() + position);
+        done += BYTES_PER_READ;
         if (callbacks.progress)
-            callbacks.progress(readAddress, endAddress);
+            callbacks.progress(done, length);
         if (callbacks.cancelled && callbacks.cancelled())
             return DownloadResult::Cancelled;
     }
@@ -157,7 +167,7 @@ bool writeExport(QIODevice &out, const LoggerStatus &status, const RecordMemory 
     }
 }
 
-bool programNewCampaign(ManageSerialPort &port, const LoggerStatus &status, int periodCode)
+bool programNewCampaign(ManageSerialPort &port, const LoggerStatus &status, int periodCode, QDateTime *start)
 {
     const quint32 address = status.address;
     const quint8 code = quint8(periodCode);
@@ -176,6 +186,8 @@ bool programNewCampaign(ManageSerialPort &port, const LoggerStatus &status, int 
         return false;
 
     const AlignedStart aligned = alignedStart(Clock::now(), periodSeconds(periodCode));
+    if (start)
+        *start = aligned.start;
     const StartClockBytes clock = startClockBytes(aligned.start);
     for (int i = 0; i < 6; ++i)
         if (!port.writeByte(address, Register::startFieldsInWriteOrder[i], clock.bytes[i]))

@@ -56,6 +56,11 @@ struct RecordMemory {
 };
 DownloadResult readRecordMemory(ManageSerialPort &port, const LoggerStatus &status, RecordMemory &memory,
                                 const DownloadCallbacks &callbacks);
+// Only record addresses [from, to) (`from` a multiple of 64), each at its memory position
+// (address modulo the memory size), with the same requests, attempts and callbacks;
+// progress runs over that range. The rest of `memory.image` is left as it was.
+DownloadResult readRecordMemoryRange(ManageSerialPort &port, const LoggerStatus &status, RecordMemory &memory,
+                                     quint32 from, quint32 to, const DownloadCallbacks &callbacks);
 
 // Header and record lines into `out` in slices; `keepGoing` is asked between slices.
 // False with `error` set when a write fails, false with `error` empty when stopped.
@@ -64,7 +69,8 @@ bool writeExport(QIODevice &out, const LoggerStatus &status, const RecordMemory 
 
 // The new-campaign sequence: period and its read-back, erase, counters of types 2 and 8,
 // clock aligned to the period from `now()` taken after the erase. Stops at the first failure.
-bool programNewCampaign(ManageSerialPort &port, const LoggerStatus &status, int periodCode);
+// `start`, when given, receives the start time written to the logger.
+bool programNewCampaign(ManageSerialPort &port, const LoggerStatus &status, int periodCode, QDateTime *start = nullptr);
 
 } // namespace Device
 

@@ -1,6 +1,7 @@
 #include "start.h"
 #include "ui_start.h"
 
+#include "archiveddownload.h"
 #include "campaign.h"
 #include "loggerdevice.h"
 #include "clock.h"
@@ -14,6 +15,7 @@
 
 #include <QCloseEvent>
 #include <QDebug>
+#include <QMessageBox>
 
 start::start(ManageSerialPort *portManager, WindowState *state, QWidget *parent)
     : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state ? state : &ownState)
@@ -60,7 +62,19 @@ bool start::programNewCampaign()
     // An adapter pulled out and put back since the last attempt left its port closed.
     if (!portManager->isOpen())
         Device::reopenConfiguredPort(*portManager);
-    return Device::programNewCampaign(*portManager, loggerStatus, periodCode);
+    return Device::programNewCampaign(*portManager, loggerStatus, periodCode, &startedAt);
+}
+
+void start::logCampaignStarted()
+{
+    QString error;
+    const std::unique_ptr<Archive::Store> store = Archive::openStore(Archive::Location::fromSettings(), &error);
+    if (error.isEmpty())
+        Archive::logCampaignStarted(store.get(), loggerStatus, periodCode, startedAt, &error);
+    if (!error.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Archive"),
+                             QStringLiteral("<font color=red>The campaign was started, but the archive step failed</font><br />")
+                                 + error.toHtmlEscaped());
 }
 
 bool start::sequenceRunning() const
@@ -74,9 +88,12 @@ void start::on_Start_clicked()
         return;
     const WindowState::Situation before = state->situation;
     state->situation = WindowState::Situation::Busy;
-    while (!programNewCampaign() && askRetryCom(this, *state))
+    bool started = false;
+    while (!(started = programNewCampaign()) && askRetryCom(this, *state))
         continue;
     state->situation = before;
+    if (started)
+        logCampaignStarted();
     close();
 }
 

@@ -38,11 +38,13 @@ private slots:
 private:
     void updateMemoryFullDate();
     bool programNewCampaign();
+    void logCampaignStarted();
 
     Ui::start *ui;
     ManageSerialPort *portManager;
     int periodCode = 0;
     QDateTime memoryFullDate;
+    QDateTime startedAt;
     // While the sequence runs, nothing may start a second one or close the dialog.
     bool sequenceRunning() const;
     WindowState ownState;

@@ -12,12 +12,21 @@
 #include <functional>
 #include <memory>
 
-// A fresh working directory (config.ini lives there) for the test's lifetime.
+// A fresh working directory (config.ini lives there) for the test's lifetime; the default
+// archive goes there too, never into the user's own.
 class ScratchDirectory
 {
 public:
-    ScratchDirectory() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
-    ~ScratchDirectory() { QDir::setCurrent(previous); }
+    ScratchDirectory() : previous(QDir::currentPath()), previousData(qgetenv("XDG_DATA_HOME"))
+    {
+        QDir::setCurrent(dir.path());
+        qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
+    }
+    ~ScratchDirectory()
+    {
+        QDir::setCurrent(previous);
+        qputenv("XDG_DATA_HOME", previousData);
+    }
     QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
     void writeConfig(const QByteArray &iniText);
@@ -25,6 +34,7 @@ public:
 private:
     QTemporaryDir dir;
     QString previous;
+    QByteArray previousData;
 };
 
 // A simulated logger on a pty whose link lives in `directory`.

@@ -1,0 +1,80 @@
+#include "archiveddownload.h"
+
+#include "incremental.h"
+#include "periods.h"
+
+#include <QJsonObject>
+
+namespace Archive {
+
+std::unique_ptr<Store> openStore(const Location &location, QString *error)
+{
+    error->clear();
+    return location.enabled() ? Store::open(location, error) : nullptr;
+}
+
+ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status, Store *store, bool forceFull,
+                              Device::RecordMemory &memory, const Device::DownloadCallbacks &callbacks)
+{
+    ReadReport report;
+    QString lookupError;
+    const std::optional<Download> previous = store ? store->latestOfCampaign(status, &lookupError) : std::nullopt;
+    const Download *last = previous ? &*previous : nullptr;
+    report.newRecords = newRecords(status, last);
+
+    ReadPlan plan = planRead(status, last);
+    if (!store)
+        plan = ReadPlan{true, QStringLiteral("no archive")};
+    else if (!lookupError.isEmpty())
+        plan = ReadPlan{true, QStringLiteral("the archive could not be searched: ") + lookupError};
+    else if (forceFull)
+        plan = ReadPlan{true, QStringLiteral("a full read was asked for")};
+
+    quint32 before = 0;
+    Device::DownloadCallbacks counted = callbacks;
+    counted.progress = [&](quint32 done, quint32 total) {
+        report.bytesRead = before + done;
+        if (callbacks.progress)
+            callbacks.progress(done, total);
+    };
+    if (!plan.full) {
+        report.result = Device::readRecordMemoryRange(port, status, memory, plan.from, plan.to, counted);
+        if (report.result != Device::DownloadResult::Complete)
+            return report;
+        report.incremental = mergeImage(plan, status, last->image, memory.image);
+        if (!report.incremental)
+            plan = ReadPlan{true, QStringLiteral("the last archived block differs from the logger's memory")};
+    }
+    if (plan.full) {
+        report.whyFull = plan.whyFull;
+        before = report.bytesRead;
+        report.result = Device::readRecordMemory(port, status, memory, counted);
+        if (report.result != Device::DownloadResult::Complete)
+            return report;
+    }
+    if (store)
+        report.downloadId = store->storeDownload(status, storedImage(status, memory.image), &report.archiveError);
+    return report;
+}
+
+bool logExportWritten(Store *store, const LoggerStatus &status, const QString &file, qint64 downloadId,
+                      QString *error)
+{
+    QJsonObject details{{QStringLiteral("file"), file}};
+    if (downloadId)
+        details.insert(QStringLiteral("downloadId"), double(downloadId));
+    return !store || store->logEvent(EventKind::ExportWritten, status.address, details, error);
+}
+
+bool logCampaignStarted(Store *store, const LoggerStatus &status, int periodCode, const QDateTime &start,
+                        QString *error)
+{
+    const QJsonObject details{
+        {QStringLiteral("periodCode"), periodCode},
+        {QStringLiteral("period"), periodLabel(periodCode)},
+        {QStringLiteral("start"), start.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))},
+    };
+    return !store || store->logEvent(EventKind::CampaignStarted, status.address, details, error);
+}
+
+} // namespace Archive
