@@ -103,6 +103,8 @@ public:
     // Record n lives at record address n x recordSize, wrapped into the memory.
     quint16 recordWord(quint32 recordIndex, int word) const;
     quint16 secondsInPeriod() const;
+    // Records `count` more, as that many periods would (wrapping past the memory).
+    void addRecords(quint64 count) { appendRecords(count); }
     // False between a write to the used-bytes counter and the write of 0x43.
     bool isRecording() const { return recording; }
 
