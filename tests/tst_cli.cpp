@@ -59,10 +59,12 @@ private slots:
         QTest::addColumn<int>("usedBytes");
         QTest::addColumn<QString>("output");
         QTest::addColumn<bool>("dozes");   // the logger falls asleep mid-read: the failed block is woken and read again
-        QTest::newRow("2-byte type, -o FILE") << 1 << 2 << 1000 << "out.tsv" << false;
-        QTest::newRow("4-byte type, 256 KiB, standard output") << 7 << 4 << 4004 << "-" << false;
-        QTest::newRow("wrapped memory, proposed name") << 2 << 2 << 0x20010 << "" << false;
-        QTest::newRow("dozing logger") << 1 << 2 << 64000 << "out.tsv" << true;
+        QTest::addColumn<bool>("archiveBlocked");   // the archive cannot be made: the file all the same, then exit 1
+        QTest::newRow("2-byte type, -o FILE") << 1 << 2 << 1000 << "out.tsv" << false << false;
+        QTest::newRow("4-byte type, 256 KiB, standard output") << 7 << 4 << 4004 << "-" << false << false;
+        QTest::newRow("wrapped memory, proposed name") << 2 << 2 << 0x20010 << "" << false << false;
+        QTest::newRow("dozing logger") << 1 << 2 << 64000 << "out.tsv" << true << false;
+        QTest::newRow("archive failing") << 1 << 2 << 1000 << "out.tsv" << false << true;
     }
 
     void readWritesTheWindowFile()
@@ -72,6 +74,7 @@ private slots:
         QFETCH(int, usedBytes);
         QFETCH(QString, output);
         QFETCH(bool, dozes);
+        QFETCH(bool, archiveBlocked);
         ScratchDirectory dir;
         sim::LoggerConfig config = frozenLogger(type, quint32(usedBytes));
         config.memorySizeCode = quint8(memoryCode);
@@ -79,6 +82,8 @@ private slots:
         QStringList args = {"read", "--port", logger->linkPath()};
         if (!output.isEmpty())
             args << "-o" << output;
+        if (archiveBlocked)
+            args << "--archive" << dir.filePath("blocker/archive.sqlite"), QFile(dir.filePath("blocker")).open(QIODevice::WriteOnly);
         std::atomic<bool> finished{false};
         std::thread dozer([&] {
             const auto blockReads = [](sim::SimulatedLogger &l) {
@@ -93,7 +98,8 @@ private slots:
         const Run run = runCli(args, dir.path());
         finished = true;
         dozer.join();
-        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY2(run.exitCode == int(archiveBlocked), run.err.constData());
+        QCOMPARE(run.err.contains("the export file was written, but the archive step failed"), archiveBlocked);
         const QStringList files = filesIn(dir.path()).filter(".tsv");   // a temporary file too
         QByteArray written = run.out;
         if (output != "-") {
