@@ -3,7 +3,9 @@
 
 #include "downloaddriver.h"
 
+#include "archive.h"
 #include "clock.h"
+#include "exportfile.h"
 #include "mainwindow.h"
 
 #include <QDir>
@@ -25,6 +27,8 @@ private slots:
     void endsWithoutFile_data();
     void endsWithoutFile();
     void saveDialogCancelled();
+    void repeatDownload_data();
+    void repeatDownload();
 };
 
 void tst_Download::progressOfTwoBlocks()
@@ -100,6 +104,49 @@ void tst_Download::saveDialogCancelled()
     QVERIFY(!outcome->seenText().contains("Complete"));
     QCOMPARE(blockReads(*w.logger), 0);
     QCOMPARE(QSettings("config.ini", QSettings::IniFormat).value("VT_DATA/DIR").toString(), QDir::currentPath());
+}
+
+void tst_Download::repeatDownload_data()
+{
+    QTest::addColumn<QString>("second");     // how the second download runs
+    QTest::addColumn<int>("reads");          // its block reads, 60 records later
+    QTest::addColumn<int>("firstProgress");
+    QTest::newRow("only what is new") << "" << 4 << 25;
+    QTest::newRow("full read checked") << "full" << 18 << 5;
+    QTest::newRow("archive failing: a box, the file all the same") << "blocked" << 18 << 5;
+}
+
+void tst_Download::repeatDownload()
+{
+    QFETCH(QString, second);
+    LoggerWindow w(frozenLogger(1, 1000));
+    QVERIFY(w.waitForRefresh());
+    {
+        SaveDialogAnswer save(w.dir.filePath("first.tsv"));
+        QVERIFY(download(w, *answerOutcome()));
+    }
+    w.logger->withLogger([](sim::SimulatedLogger &l) { l.addRecords(60); });
+    w.window->findChild<QAction *>("actionFullRead")->setChecked(second == "full");
+    if (second == "blocked")
+        QSettings("config.ini", QSettings::IniFormat).setValue("ARCHIVE/URL", w.dir.filePath("config.ini/archive.sqlite"));
+    const QString path = w.dir.filePath("second.tsv");
+    SaveDialogAnswer save(path);
+    QList<int> progress;
+    ModalAnswerer watchProgress(progressDialog(), [&](QWidget *dialog) {
+        QObject::connect(dialog->findChild<QProgressBar *>(), &QProgressBar::valueChanged, [&](int v) { progress.append(v); });
+    });
+    ModalAnswerer archiveBox(messageBoxTitled("Archive"), clickButton(QMessageBox::Ok), 60000);
+    const int readsBefore = blockReads(*w.logger);
+    QVERIFY(download(w, *answerOutcome()));
+    QTEST(blockReads(*w.logger) - readsBefore, "reads");
+    QTEST(progress.value(progress.indexOf(0) + 1), "firstProgress");
+    QCOMPARE(archiveBox.done(), second == "blocked");
+    QCOMPARE(readFile(path), expectedExport(*w.logger, exportHeader(0x12345, 1)));
+    QString error;
+    const auto store = Archive::Store::open({Archive::Location::defaultSqlitePath()}, &error);
+    const QVector<Archive::Event> events = store->events(std::nullopt, &error);
+    QCOMPARE(events.last().kind, Archive::EventKind::ExportWritten);
+    QCOMPARE(events.last().details.value("file").toString(), second == "blocked" ? w.dir.filePath("first.tsv") : path);
 }
 
 QTEST_MAIN(tst_Download)
