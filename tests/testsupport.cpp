@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "statusdisplay.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -95,4 +97,19 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
         QTest::qWait(5);
     }
     return true;
+}
+
+Archive::Event lastArchivedEvent()
+{
+    QString error;
+    const auto store = Archive::Store::open({Archive::Location::defaultSqlitePath()}, &error);
+    const QVector<Archive::Event> events = store ? store->events(std::nullopt, &error) : QVector<Archive::Event>();
+    return events.isEmpty() ? Archive::Event() : events.last();
+}
+
+QString loggerStartText(sim::PtyLogger &logger)
+{
+    return logger.read<QString>([](sim::SimulatedLogger &l) {
+        return startTimeFromBcd(l.configRegisters().data() + 0x30).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    });
 }

@@ -1,6 +1,7 @@
 #ifndef VANTOREL_TESTSUPPORT_H
 #define VANTOREL_TESTSUPPORT_H
 
+#include "archive.h"
 #include "ptylogger.h"
 
 #include <QDir>
@@ -73,6 +74,11 @@ private:
 
 ModalAnswerer::Matcher messageBoxTitled(const QString &title);
 ModalAnswerer::Action clickButton(int standardButton);  // a QMessageBox::StandardButton
+
+// The last audit event of the default archive (the scratch directory's), and the start
+// time the logger holds, as the event gives it.
+Archive::Event lastArchivedEvent();
+QString loggerStartText(sim::PtyLogger &logger);
 
 // Spins the event loop until `condition` holds or `timeoutMs` passes.
 bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);

@@ -59,12 +59,14 @@ private slots:
         QTest::addColumn<int>("usedBytes");
         QTest::addColumn<QString>("output");
         QTest::addColumn<bool>("dozes");   // the logger falls asleep mid-read: the failed block is woken and read again
-        QTest::addColumn<bool>("archiveBlocked");   // the archive cannot be made: the file all the same, then exit 1
-        QTest::newRow("2-byte type, -o FILE") << 1 << 2 << 1000 << "out.tsv" << false << false;
-        QTest::newRow("4-byte type, 256 KiB, standard output") << 7 << 4 << 4004 << "-" << false << false;
-        QTest::newRow("wrapped memory, proposed name") << 2 << 2 << 0x20010 << "" << false << false;
-        QTest::newRow("dozing logger") << 1 << 2 << 64000 << "out.tsv" << true << false;
-        QTest::newRow("archive failing") << 1 << 2 << 1000 << "out.tsv" << false << true;
+        QTest::addColumn<QString>("archive");   // "blocked": cannot be made, the file all the same, then exit 1;
+                                                // "again": a second read, 60 records later, only those read
+        QTest::newRow("2-byte type, -o FILE") << 1 << 2 << 1000 << "out.tsv" << false << "";
+        QTest::newRow("4-byte type, 256 KiB, standard output") << 7 << 4 << 4004 << "-" << false << "";
+        QTest::newRow("wrapped memory, proposed name") << 2 << 2 << 0x20010 << "" << false << "";
+        QTest::newRow("dozing logger") << 1 << 2 << 64000 << "out.tsv" << true << "";
+        QTest::newRow("archive failing") << 1 << 2 << 1000 << "out.tsv" << false << "blocked";
+        QTest::newRow("read again") << 3 << 2 << 1000 << "out.tsv" << false << "again";
     }
 
     void readWritesTheWindowFile()
@@ -74,7 +76,8 @@ private slots:
         QFETCH(int, usedBytes);
         QFETCH(QString, output);
         QFETCH(bool, dozes);
-        QFETCH(bool, archiveBlocked);
+        QFETCH(QString, archive);
+        const bool archiveBlocked = archive == "blocked";
         ScratchDirectory dir;
         sim::LoggerConfig config = frozenLogger(type, quint32(usedBytes));
         config.memorySizeCode = quint8(memoryCode);
@@ -95,9 +98,14 @@ private slots:
             if (dozes && !finished)
                 logger->withLogger([](sim::SimulatedLogger &l) { l.setSleeping(true); });
         });
-        const Run run = runCli(args, dir.path());
+        Run run = runCli(args, dir.path());
+        if (archive == "again") {
+            logger->withLogger([](sim::SimulatedLogger &l) { l.addRecords(60); });
+            run = runCli(args, dir.path());
+        }
         finished = true;
         dozer.join();
+        QCOMPARE(run.err.contains("60 new records since the last download (384 bytes read)"), archive == "again");
         QVERIFY2(run.exitCode == int(archiveBlocked), run.err.constData());
         QCOMPARE(run.err.contains("the export file was written, but the archive step failed"), archiveBlocked);
         const QStringList files = filesIn(dir.path()).filter(".tsv");   // a temporary file too
@@ -200,6 +208,8 @@ private slots:
         for (int i = 20; i < sent.size(); ++i)
             sent[i] = sent[i].section(' ', 0, 2);
         QCOMPARE(sent, expected);
+        QCOMPARE(lastArchivedEvent().kind, Archive::EventKind::CampaignStarted);
+        QCOMPARE(lastArchivedEvent().details, (QJsonObject{{"periodCode", 8}, {"period", "10 min"}, {"start", loggerStartText(*logger)}}));
     }
 
     void interruptedReadLeavesNoFile_data()

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -108,26 +109,41 @@ void tst_Download::saveDialogCancelled()
 
 void tst_Download::repeatDownload_data()
 {
-    QTest::addColumn<QString>("second");     // how the second download runs
-    QTest::addColumn<int>("reads");          // its block reads, 60 records later
+    QTest::addColumn<int>("type");
+    QTest::addColumn<quint32>("usedBytes");  // at the first download
+    QTest::addColumn<QString>("between");    // what happens before the second, 60 records later
+    QTest::addColumn<int>("reads");          // its block reads
     QTest::addColumn<int>("firstProgress");
-    QTest::newRow("only what is new") << "" << 4 << 25;
-    QTest::newRow("full read checked") << "full" << 18 << 5;
-    QTest::newRow("archive failing: a box, the file all the same") << "blocked" << 18 << 5;
+    QTest::newRow("only what is new") << 1 << 1000u << "" << 4 << 25;
+    QTest::newRow("across the wrap-around") << 3 << 0x1FFC0u << "" << 5 << 20;
+    QTest::newRow("a new campaign: full read") << 1 << 1000u << "new campaign" << 2 << 53;
+    QTest::newRow("a changed last block: full read") << 1 << 1000u << "changed last block" << 4 + 18 << 25;
+    QTest::newRow("full read checked") << 1 << 1000u << "full" << 18 << 5;
+    QTest::newRow("archive failing: a box, the file all the same") << 1 << 1000u << "blocked" << 18 << 5;
 }
 
+// Byte for byte the file and archived image of a full read, whatever was read.
 void tst_Download::repeatDownload()
 {
-    QFETCH(QString, second);
-    LoggerWindow w(frozenLogger(1, 1000));
+    QFETCH(int, type);
+    QFETCH(quint32, usedBytes);
+    QFETCH(QString, between);
+    LoggerWindow w(frozenLogger(type, usedBytes));
     QVERIFY(w.waitForRefresh());
     {
         SaveDialogAnswer save(w.dir.filePath("first.tsv"));
         QVERIFY(download(w, *answerOutcome()));
     }
-    w.logger->withLogger([](sim::SimulatedLogger &l) { l.addRecords(60); });
-    w.window->findChild<QAction *>("actionFullRead")->setChecked(second == "full");
-    if (second == "blocked")
+    w.logger->withLogger([&](sim::SimulatedLogger &l) {
+        if (between == "new campaign")
+            l.configRegisters()[0x35] = 0x01, l.setUsedBytes(0);   // started a second later
+        if (between == "changed last block")
+            l.memory()[usedBytes - 1] ^= 0xFF;
+        l.addRecords(60);
+        l.faults().splitChunk = 8, l.faults().chunkGapUs = 5000;   // slow enough to see the first progress
+    });
+    w.window->findChild<QAction *>("actionFullRead")->setChecked(between == "full");
+    if (between == "blocked")
         QSettings("config.ini", QSettings::IniFormat).setValue("ARCHIVE/URL", w.dir.filePath("config.ini/archive.sqlite"));
     const QString path = w.dir.filePath("second.tsv");
     SaveDialogAnswer save(path);
@@ -140,13 +156,18 @@ void tst_Download::repeatDownload()
     QVERIFY(download(w, *answerOutcome()));
     QTEST(blockReads(*w.logger) - readsBefore, "reads");
     QTEST(progress.value(progress.indexOf(0) + 1), "firstProgress");
-    QCOMPARE(archiveBox.done(), second == "blocked");
-    QCOMPARE(readFile(path), expectedExport(*w.logger, exportHeader(0x12345, 1)));
+    QCOMPARE(archiveBox.done(), between == "blocked");
+    QCOMPARE(readFile(path), expectedExport(*w.logger, exportHeader(0x12345, quint8(type))));
+
     QString error;
     const auto store = Archive::Store::open({Archive::Location::defaultSqlitePath()}, &error);
-    const QVector<Archive::Event> events = store->events(std::nullopt, &error);
-    QCOMPARE(events.last().kind, Archive::EventKind::ExportWritten);
-    QCOMPARE(events.last().details.value("file").toString(), second == "blocked" ? w.dir.filePath("first.tsv") : path);
+    const QJsonObject exported = lastArchivedEvent().details;
+    QCOMPARE(exported.value("file").toString(), w.dir.filePath(between == "blocked" ? "first.tsv" : "second.tsv"));
+    const auto stored = store->download(qint64(exported.value("downloadId").toDouble()), &error);
+    const auto memory = w.logger->read<std::vector<quint8>>([](sim::SimulatedLogger &l) { return l.memory(); });
+    const quint32 used = w.logger->read<quint32>([](sim::SimulatedLogger &l) { return l.usedBytes(); });
+    if (between != "blocked")
+        QCOMPARE(stored->image, QByteArray(reinterpret_cast<const char *>(memory.data()), qMin<int>(int(memory.size()), int(used + 63) / 64 * 64)));
 }
 
 QTEST_MAIN(tst_Download)

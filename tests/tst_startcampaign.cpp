@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 
 #include <QComboBox>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -87,6 +88,8 @@ void tst_StartCampaign::chosenPeriodStarts()
     QTest::mouseClick(dialog->findChild<QPushButton *>("Start"), Qt::LeftButton);
     QVERIFY(waitFor([&] { return !dialog->isVisible(); }));
     QCOMPARE(closed.count(), 1);
+    QCOMPARE(lastArchivedEvent().kind, Archive::EventKind::CampaignStarted);
+    QCOMPARE(lastArchivedEvent().details, (QJsonObject{{"periodCode", loggerCode == 8 ? 9 : 0}, {"period", shown}, {"start", loggerStartText(*w.logger)}}));
     // The next refresh shows the new campaign.
     QVERIFY(waitFor([&] { return w.central()->isEnabled() && w.refreshTimer()->isActive(); }));
     QVERIFY(w.waitForRefreshes(1));
