@@ -1,7 +1,9 @@
 // The link at work: a full download of the record memory against the simulated logger
 // paced at 115200 bit/s (compared with the wire time of the bytes exchanged), the same on
 // an unpaced line (the program's own cost), vantorel-cli's "read" on the paced line, and a
-// minute of once-a-second polling. With the argument "cli" only vantorel-cli's figures.
+// minute of once-a-second polling. With the argument "cli" only vantorel-cli's figures; with
+// "repeat" only the repeat download through the archive (a 128 KiB logger read once, then
+// again 60 records later) against a full read of the same memory.
 
 #include "mainwindow.h"
 #include "manageserialport.h"
@@ -149,6 +151,61 @@ void printCli(const DownloadFigures &cli128, const DownloadFigures &cli256)
             << fixedText(f.cpuSeconds, 2) << " s CPU" << Qt::endl;
 }
 
+// vantorel-cli read through an archive of its own: the first read of a full 128 KiB logger,
+// then the second 60 records later (only the new blocks), then a full read without the
+// archive, whose file the second read's must equal byte for byte.
+struct RepeatFigures {
+    double firstSeconds = 0, secondSeconds = 0, fullSeconds = 0;
+    bool identical = false;
+    QByteArray secondMessages;
+};
+
+RepeatFigures repeatRead(const QString &dir)
+{
+    sim::LoggerConfig config;
+    config.deviceType = 1;
+    config.usedBytes = 0x20000 - 60;    // nearly full: the new records wrap around
+    config.timeScale = 0;
+    sim::LineConfig line;
+    line.baudRate = 115200;
+    sim::PtyLogger logger(dir + QStringLiteral("/ttyREPEAT"), config, sim::FaultConfig(), line);
+    if (!logger.start())
+        qFatal("simulated logger: %s", qPrintable(logger.errorString()));
+    const auto timedRead = [&](const QString &file, const QStringList &extra, QByteArray *messages = nullptr) {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess cli;
+        cli.start(QStringLiteral(VANTOREL_CLI), QStringList{QStringLiteral("read"), QStringLiteral("--port"), logger.linkPath(),
+                                                            QStringLiteral("-o"), dir + QLatin1Char('/') + file} + extra);
+        if (!cli.waitForFinished(600000) || cli.exitCode() != 0)
+            qFatal("vantorel-cli read failed: %s", cli.readAllStandardError().constData());
+        if (messages)
+            *messages = cli.readAllStandardError();
+        return double(clock.nsecsElapsed()) / 1e9;
+    };
+    const QStringList archive = {QStringLiteral("--archive"), dir + QStringLiteral("/repeat.sqlite")};
+    RepeatFigures f;
+    f.firstSeconds = timedRead(QStringLiteral("first.tsv"), archive);
+    logger.withLogger([](sim::SimulatedLogger &l) { l.addRecords(60); });
+    f.secondSeconds = timedRead(QStringLiteral("second.tsv"), archive, &f.secondMessages);
+    f.fullSeconds = timedRead(QStringLiteral("full.tsv"), {QStringLiteral("--no-archive")});
+    const auto contents = [&](const QString &name) {
+        QFile file(dir + QLatin1Char('/') + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    f.identical = !contents(QStringLiteral("full.tsv")).isEmpty() && contents(QStringLiteral("second.tsv")) == contents(QStringLiteral("full.tsv"));
+    return f;
+}
+
+void printRepeat(const RepeatFigures &f)
+{
+    out << "vantorel-cli read through the archive, 128 KiB at 115200 bit/s, whole command:" << Qt::endl
+        << "  first read " << fixedText(f.firstSeconds, 2) << " s; 60 records later: second read "
+        << fixedText(f.secondSeconds, 2) << " s (target < 1.0 s), full read " << fixedText(f.fullSeconds, 2)
+        << " s; second file " << (f.identical ? "identical to" : "DIFFERENT from") << " the full read's" << Qt::endl
+        << "  " << QString::fromLocal8Bit(f.secondMessages).trimmed().replace(QLatin1Char('\n'), QStringLiteral("\n  ")) << Qt::endl;
+}
+
 struct PollingFigures {
     int refreshes = 0;
     double seconds = 0;
@@ -211,6 +268,12 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
+    qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());   // the default archive, not the user's
+
+    if (argc > 1 && qstrcmp(argv[1], "repeat") == 0) {
+        printRepeat(repeatRead(dir.path()));
+        return 0;
+    }
 
     const DownloadFigures cli128 = cliRead(dir.path(), 2);
     const DownloadFigures cli256 = cliRead(dir.path(), 4);
@@ -245,5 +308,6 @@ int main(int argc, char *argv[])
         << ", 256 KiB " << fixedText(paced256.wallSeconds / paced256.wireSeconds, 3)
         << " (target <= 1.050)" << Qt::endl;
     printCli(cli128, cli256);
+    printRepeat(repeatRead(dir.path()));
     return 0;
 }
