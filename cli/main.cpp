@@ -30,7 +30,7 @@ QString toolHelp(const QCommandLineParser &parser)
     for (const Cli::Command &command : Cli::commands())
         text += QStringLiteral("  %1%2\n").arg(command.name, -8).arg(command.summary);
     return text + QStringLiteral("\n'vantorel-cli COMMAND --help' describes a command.\n"
-                                 "Exit status: 0 success, 1 no logger, line failure or refused programming, "
+                                 "Exit status: 0 success, 1 no logger, line failure, refused programming or a failed archive step, "
                                  "2 usage, 3 file error.\n");
 }
 
