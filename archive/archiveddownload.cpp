@@ -52,8 +52,13 @@ ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status
         if (report.result != Device::DownloadResult::Complete)
             return report;
     }
-    if (store)
-        report.downloadId = store->storeDownload(status, storedImage(status, memory.image), &report.archiveError);
+    if (store) {
+        // The derived fields as this read used them, not as an older display left them.
+        LoggerStatus read = status;
+        read.recordSize = memory.params.recordSize;
+        read.memoryTop = memory.params.topAddress;
+        report.downloadId = store->storeDownload(read, storedImage(status, memory.image), &report.archiveError);
+    }
     return report;
 }
 
