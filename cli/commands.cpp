@@ -146,9 +146,9 @@ int readMemory(Session &session, const LoggerStatus &s, Archive::Store *store, b
                                  .arg(failedAt).arg(BLOCK_RETRIES));
     if (report.result != Device::DownloadResult::Complete || interrupted())
         return fail(Failure, QStringLiteral("interrupted; no file was written"));
-    message(report.incremental
-                ? QStringLiteral("%1 new records since the last download (%2 bytes read)").arg(report.newRecords).arg(report.bytesRead)
-                : QStringLiteral("%1 new records; the whole memory was read (%2)").arg(report.newRecords).arg(report.whyFull));
+    const QString newRecords = QStringLiteral("%1 new record%2").arg(report.newRecords).arg(report.newRecords == 1 ? "" : "s");
+    message(report.incremental ? QStringLiteral("%1 since the last download (%2 bytes read)").arg(newRecords).arg(report.bytesRead)
+                               : QStringLiteral("%1; the whole memory was read (%2)").arg(newRecords, report.whyFull));
     return Success;
 }
 
