@@ -24,7 +24,7 @@ ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status
 
     ReadPlan plan = planRead(status, last);
     if (!store)
-        plan = ReadPlan{true, QStringLiteral("no archive")};
+        plan = ReadPlan{true, QStringLiteral("no archive to compare with")};
     else if (!lookupError.isEmpty())
         plan = ReadPlan{true, QStringLiteral("the archive could not be searched: ") + lookupError};
     else if (forceFull)

@@ -159,15 +159,15 @@ void tst_Download::repeatDownload()
     QCOMPARE(archiveBox.done(), between == "blocked");
     QCOMPARE(readFile(path), expectedExport(*w.logger, exportHeader(0x12345, quint8(type))));
 
-    QString error;
-    const auto store = Archive::Store::open({Archive::Location::defaultSqlitePath()}, &error);
     const QJsonObject exported = lastArchivedEvent().details;
     QCOMPARE(exported.value("file").toString(), w.dir.filePath(between == "blocked" ? "first.tsv" : "second.tsv"));
-    const auto stored = store->download(qint64(exported.value("downloadId").toDouble()), &error);
-    const auto memory = w.logger->read<std::vector<quint8>>([](sim::SimulatedLogger &l) { return l.memory(); });
-    const quint32 used = w.logger->read<quint32>([](sim::SimulatedLogger &l) { return l.usedBytes(); });
-    if (between != "blocked")
-        QCOMPARE(stored->image, QByteArray(reinterpret_cast<const char *>(memory.data()), qMin<int>(int(memory.size()), int(used + 63) / 64 * 64)));
+    if (between == "blocked")
+        return;
+    QString error;
+    const auto stored = Archive::Store::open({Archive::Location::defaultSqlitePath()}, &error)->download(qint64(exported.value("downloadId").toDouble()), &error);
+    const auto [memory, used] = w.logger->read<std::pair<std::vector<quint8>, quint32>>([](sim::SimulatedLogger &l) { return std::make_pair(l.memory(), l.usedBytes()); });
+    QVERIFY(stored);
+    QCOMPARE(stored->image, QByteArray(reinterpret_cast<const char *>(memory.data()), qMin<int>(int(memory.size()), int(used + 63) / 64 * 64)));
 }
 
 QTEST_MAIN(tst_Download)
