@@ -3,6 +3,8 @@
 #include "incremental.h"
 #include "periods.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QJsonObject>
 
 namespace Archive {
@@ -66,6 +68,11 @@ bool logExportWritten(Store *store, const LoggerStatus &status, const QString &f
                       QString *error)
 {
     QJsonObject details{{QStringLiteral("file"), file}};
+    // The file as it now is on disk, so that a later change to it can be shown.
+    QFile written(file);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (written.open(QIODevice::ReadOnly) && hash.addData(&written))
+        details.insert(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()));
     if (downloadId)
         details.insert(QStringLiteral("downloadId"), double(downloadId));
     return !store || store->logEvent(EventKind::ExportWritten, status.address, details, error);

@@ -32,7 +32,8 @@ std::unique_ptr<Store> openStore(const Location &location, QString *error);
 ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status, Store *store, bool forceFull,
                               Device::RecordMemory &memory, const Device::DownloadCallbacks &callbacks);
 
-// After the export file is in place. `store` null: nothing to log (true).
+// After the export file is in place (its SHA-256 is logged with it). `store` null: nothing
+// to log (true).
 bool logExportWritten(Store *store, const LoggerStatus &status, const QString &file, qint64 downloadId,
                       QString *error);
 

@@ -8,6 +8,7 @@
 #include "exportfile.h"
 #include "mainwindow.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
@@ -160,7 +161,9 @@ void tst_Download::repeatDownload()
     QCOMPARE(readFile(path), expectedExport(*w.logger, exportHeader(0x12345, quint8(type))));
 
     const QJsonObject exported = lastArchivedEvent().details;
-    QCOMPARE(exported.value("file").toString(), w.dir.filePath(between == "blocked" ? "first.tsv" : "second.tsv"));
+    const QString exportedPath = w.dir.filePath(between == "blocked" ? "first.tsv" : "second.tsv");
+    QCOMPARE(exported.value("file").toString(), exportedPath);
+    QCOMPARE(exported.value("sha256").toString(), QCryptographicHash::hash(readFile(exportedPath), QCryptographicHash::Sha256).toHex());
     if (between == "blocked")
         return;
     QString error;
