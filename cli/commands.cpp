@@ -9,6 +9,7 @@
 #include "exportfile.h"
 #include "frame.h"
 #include "loggerdevice.h"
+#include "outputfile.h"
 #include "periods.h"
 #include "portwatcher.h"
 #include "session.h"
@@ -16,21 +17,15 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
-
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace Cli {
 
@@ -146,39 +141,41 @@ int readMemory(Session &session, const LoggerStatus &s, Archive::Store *store, b
                                  .arg(failedAt).arg(BLOCK_RETRIES));
     if (report.result != Device::DownloadResult::Complete || interrupted())
         return fail(Failure, QStringLiteral("interrupted; no file was written"));
-    const QString newRecords = QStringLiteral("%1 new record%2").arg(report.newRecords).arg(report.newRecords == 1 ? "" : "s");
-    message(report.incremental ? QStringLiteral("%1 since the last download (%2 bytes read)").arg(newRecords).arg(report.bytesRead)
-                               : QStringLiteral("%1; the whole memory was read (%2)").arg(newRecords, report.whyFull));
     return Success;
 }
 
-// The export file, whole or not at all: written beside the target and renamed over it at
-// the end, so that an interruption or a failure leaves an earlier file of that name as it was.
-int saveExport(const QString &target, const LoggerStatus &s, const Device::RecordMemory &memory)
+// How much of the download was new, and how it was read, for the line that ends it.
+QString newPart(const Archive::ReadReport &report)
 {
-    const auto keepGoing = [] { return !interrupted(); };
+    return report.incremental
+        ? QStringLiteral("%1 new since the last download, %2 bytes read").arg(report.newRecords).arg(report.bytesRead)
+        : QStringLiteral("%1 new, the whole memory read: %2").arg(report.newRecords).arg(report.whyFull);
+}
+
+// The export file, opened before the logger is asked for its memory, so that a target that
+// cannot be written is said at once and no download is thrown away.
+int openOutput(std::unique_ptr<OutputFile> &out, const QString &target)
+{
+    if (target == QLatin1String("-"))
+        binaryStandardOutput();
+    out = std::make_unique<OutputFile>(target);
+    return out->open(QIODevice::WriteOnly) ? Success : fail(FileError, QStringLiteral("cannot write ") + out->errorMessage());
+}
+
+// Put in place only once the whole memory was read and written; an interruption or a
+// failure leaves an earlier file of that name as it was.
+int saveExport(OutputFile &out, const LoggerStatus &s, const Device::RecordMemory &memory, const QString &news)
+{
     QString error;
-    if (target == QLatin1String("-")) {
-#ifdef Q_OS_WIN
-        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
-#endif
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, keepGoing, &error))
-            return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
-                                                    : fail(FileError, QStringLiteral("standard output: ") + error);
+    const bool written = Device::writeExport(out, s, memory, [] { return !interrupted(); }, &error);
+    if (!interrupted() && written && out.commit()) {
+        const QString where = out.target() == QLatin1String("-") ? QStringLiteral("standard output") : out.target();
+        message(QStringLiteral("%1 records written to %2 (%3)").arg(memory.params.endAddress / memory.params.recordSize).arg(where, news));
         return Success;
     }
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
-    if (!Device::writeExport(file, s, memory, keepGoing, &error) || interrupted()) {
-        file.cancelWriting();
-        return error.isEmpty() ? fail(Failure, QStringLiteral("interrupted; no file was written")) : fail(FileError, error);
-    }
-    if (!file.commit())
-        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
-    message(QStringLiteral("%1 records written to %2").arg(memory.params.endAddress / memory.params.recordSize).arg(target));
-    return Success;
+    if (interrupted() || (!written && error.isEmpty()))
+        return fail(Failure, out.target() == QLatin1String("-") ? QStringLiteral("interrupted") : QStringLiteral("interrupted; no file was written"));
+    return fail(FileError, QStringLiteral("cannot write ") + out.errorMessage());
 }
 
 } // namespace
@@ -260,24 +257,30 @@ int read(const QCommandLineParser &args)
     Archive::Location location;
     if (int code = archiveLocation(args, &location))
         return code;
+    // A target given is checked before the logger is asked; the proposed name needs its serial number.
+    std::unique_ptr<OutputFile> out;
+    const QString target = args.value(QStringLiteral("output"));
+    if (!target.isEmpty())
+        if (int code = openOutput(out, target))
+            return code;
     Session session;
     LoggerStatus s;
     if (int code = session.begin(args, s))
         return code;
+    if (!out)
+        if (int code = openOutput(out, proposedExportFileName(s.address, Clock::now())))
+            return code;
     QString archiveError;
     const std::unique_ptr<Archive::Store> store = Archive::openStore(location, &archiveError);
     Device::RecordMemory memory;
     Archive::ReadReport report;
     if (int code = readMemory(session, s, store.get(), args.isSet(QStringLiteral("full")), memory, report))
         return code;
-    QString target = args.value(QStringLiteral("output"));
-    if (target.isEmpty())
-        target = proposedExportFileName(s.address, Clock::now());
-    if (int code = saveExport(target, s, memory))
+    if (int code = saveExport(*out, s, memory, newPart(report)))
         return code;
     if (archiveError.isEmpty())
         archiveError = report.archiveError;
-    const QString file = target == QLatin1String("-") ? QStringLiteral("standard output") : QFileInfo(target).absoluteFilePath();
+    const QString file = out->target() == QLatin1String("-") ? QStringLiteral("standard output") : QFileInfo(out->target()).absoluteFilePath();
     if (archiveError.isEmpty())
         Archive::logExportWritten(store.get(), s, file, report.downloadId, &archiveError);
     if (!archiveError.isEmpty())
