@@ -4,7 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "devicetypes.h"
-#include "frame.h"
+#include "codecs.h"
 #include "livereadings.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"

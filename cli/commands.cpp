@@ -5,7 +5,7 @@
 #include "clock.h"
 #include "devicetypes.h"
 #include "exportfile.h"
-#include "frame.h"
+#include "codecs.h"
 #include "loggerdevice.h"
 #include "periods.h"
 #include "portwatcher.h"
