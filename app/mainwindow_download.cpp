@@ -7,6 +7,7 @@
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "portaccess.h"
 #include "retrybox.h"
 #include "settings.h"
 
@@ -76,7 +77,7 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         if (!askRetryCom(&progress, state))
             return false;
         if (!portManager->isOpen())
-            reopenConfiguredPort();
+            Device::reopenConfiguredPort(*portManager);
         return true;
     };
     if (Device::readRecordMemory(*portManager, loggerStatus, recordMemory, callbacks)

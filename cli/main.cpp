@@ -82,7 +82,7 @@ int main(int argc, char *argv[])
     if (!tool.parse(arguments))
         return usage(tool.errorText(), toolHelp(tool));
     if (tool.isSet(help) || tool.isSet(version)) {
-        std::fputs(qPrintable(tool.isSet(help) ? toolHelp(tool) : QStringLiteral("vantorel-cli 101\n")), stdout);
+        std::fputs(qPrintable(tool.isSet(help) ? toolHelp(tool) : QStringLiteral("vantorel-cli %1\n").arg(VANTOREL_VERSION_NUMBER)), stdout);
         return Cli::Success;
     }
     const QStringList rest = tool.positionalArguments();

@@ -33,7 +33,6 @@ public:
     void setTimeoutBase(int ms);
     // The port whose plug and unplug emit comopen() and comclose().
     void setWatchedPort(const QString &name) { watchedName = name; }
-    QString watchedPort() const { return watchedName; }
 
     // Answer of the last transaction (0xFF bytes after a failed one).
     const quint8 *replyData() const { return rxFrame.data.data() + 10; }
