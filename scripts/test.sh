@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Sets up what is missing builds, and runs the whole test suite
+# Sets up what is missing, checks the include layers, builds, and runs the whole test suite
 # through CTest, after a short fuzzing round of the frame codec, the receive scanner and the
 # logger's parser; then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 # in build-asan/ (VANTOREL_SKIP_SANITIZE=1 leaves that out).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
+"$root/scripts/layers.sh"
 if [ "${VANTOREL_SKIP_FUZZ:-0}" != 1 ]; then
     "$root/scripts/fuzz.sh" "${VANTOREL_FUZZ_SECONDS:-5}"
 fi
