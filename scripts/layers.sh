@@ -17,12 +17,19 @@ for i in "${!layers[@]}"; do
     for folder in ${layers[$i]}; do rank[$folder]=$i; done
 done
 
-# Every source the tree holds, tracked or new (build directories are ignored by git).
-mapfile -t sources < <(git ls-files --cached --others --exclude-standard | grep -E '\.(h|cpp)$' | grep '/' | sort)
+# Every file the tree holds, tracked or new; build directories are left out.
+files() {
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files --cached --others --exclude-standard
+    else
+        find . -path './build*' -prune -o -path './.git' -prune -o -type f -print | sed 's|^\./||'
+    fi
+}
+mapfile -t sources < <(files | grep -E '\.(h|cpp)$' | grep '/' | sort)
 
 # Header name -> the folders that hold it; generated headers belong to their template's folder.
 declare -A home
-for file in "${sources[@]}" $(git ls-files --cached --others --exclude-standard | grep -E '\.h\.in$'); do
+for file in "${sources[@]}" $(files | grep -E '\.h\.in$'); do
     name=${file##*/}
     name=${name%.in}
     home[$name]+="${file%%/*} "
