@@ -9,6 +9,7 @@
 #include "loggerstatus.h"
 #include "manageserialport.h"
 #include "outputfile.h"
+#include "portaccess.h"
 #include "retrybox.h"
 #include "settings.h"
 
@@ -82,7 +83,7 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         if (!askRetryCom(&progress, state))
             return false;
         if (!portManager->isOpen())
-            reopenConfiguredPort();
+            Device::reopenConfiguredPort(*portManager);
         return true;
     };
     QString openError;

@@ -18,7 +18,7 @@
 #include <QMessageBox>
 
 start::start(ManageSerialPort *portManager, WindowState *state, QWidget *parent)
-    : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state ? state : &ownState)
+    : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state)
 {
     ui->setupUi(this);
 }
