@@ -3,6 +3,8 @@
 
 #include "cli.h"
 
+#include "archivedcampaign.h"
+#include "archiveoptions.h"
 #include "campaigncommands.h"
 #include "campaignreport.h"
 #include "session.h"
@@ -42,6 +44,9 @@ int report(const QCommandLineParser &args)
     const QString output = args.value(QStringLiteral("output"));
     if (output.isEmpty())
         return fail(Usage, QStringLiteral("the report needs -o REPORT.pdf"));
+    Archive::Location archive;
+    if (int code = archiveLocation(args, &archive))
+        return code;
     ExportData data;
     CampaignStatistics statistics;
     if (int code = load(args, data, statistics))
@@ -50,6 +55,8 @@ int report(const QCommandLineParser &args)
     if (!writePdfReport(output, data, statistics, error))
         return fail(FileError, error);
     message(QStringLiteral("report written to %1").arg(output));
+    if (!recordEvent(archive, Archive::EventKind::ReportWritten, loggerAddress(data), reportDetails(output, data), error))
+        return fail(Failure, QStringLiteral("the archive could not record the report: ") + error);
     return Success;
 }
 
