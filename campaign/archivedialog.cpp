@@ -26,6 +26,8 @@ ArchiveDialog::ArchiveDialog(QWidget *parent) : QDialog(parent)
     tree->setObjectName(QStringLiteral("archiveTree"));
     tree->setHeaderLabels({QStringLiteral("Logger, campaign, download"), QStringLiteral("Records"),
                            QStringLiteral("Downloaded"), QStringLiteral("Host")});
+    tree->header()->setStretchLastSection(false);
+    tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     openButton = buttons->addButton(QStringLiteral("Open"), QDialogButtonBox::ActionRole);
