@@ -2,12 +2,12 @@
 
 #include "exportfile.h"
 #include "loggerdevice.h"
+#include "outputfile.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -52,9 +52,9 @@ ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download
                                   QString &error)
 {
     const QByteArray text = archivedExportText(download);
-    QSaveFile file(path);
+    OutputFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        error = QStringLiteral("cannot write ") + file.errorMessage();
         return ArchivedExport::FileFailed;
     }
     const QJsonObject details{{QStringLiteral("file"), QFileInfo(path).absoluteFilePath()},

@@ -10,11 +10,6 @@
 
 #include <QJsonDocument>
 
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace Cli {
 
 namespace {
@@ -103,9 +98,7 @@ int exportDownload(const QCommandLineParser &args, Archive::Store &store, const 
         return fail(Failure, error);
     QString target = args.value(QStringLiteral("output"));
     if (target == QLatin1String("-")) {
-#ifdef Q_OS_WIN
-        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
-#endif
+        binaryStandardOutput();
         writeOut(archivedExportText(*download));
         return Success;
     }

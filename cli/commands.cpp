@@ -7,6 +7,7 @@
 #include "exportfile.h"
 #include "frame.h"
 #include "loggerdevice.h"
+#include "outputfile.h"
 #include "periods.h"
 #include "portwatcher.h"
 #include "session.h"
@@ -14,20 +15,14 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
-
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace Cli {
 
@@ -144,35 +139,30 @@ int readMemory(Session &session, const LoggerStatus &s, Device::RecordMemory &me
     return Success;
 }
 
-// The export file, whole or not at all: written beside the target and renamed over it at
-// the end, so that an interruption or a failure leaves an earlier file of that name as it was.
-int saveExport(QString target, const LoggerStatus &s, const Device::RecordMemory &memory)
+// The export file, opened before the logger is asked for its memory, so that a target that
+// cannot be written is said at once and no download is thrown away.
+int openOutput(std::unique_ptr<OutputFile> &out, const QString &target)
 {
-    const auto keepGoing = [] { return !interrupted(); };
+    if (target == QLatin1String("-"))
+        binaryStandardOutput();
+    out = std::make_unique<OutputFile>(target);
+    return out->open(QIODevice::WriteOnly) ? Success : fail(FileError, QStringLiteral("cannot write ") + out->errorMessage());
+}
+
+// Put in place only once the whole memory was read and written; an interruption or a
+// failure leaves an earlier file of that name as it was.
+int saveExport(OutputFile &out, const LoggerStatus &s, const Device::RecordMemory &memory)
+{
     QString error;
-    if (target == QLatin1String("-")) {
-#ifdef Q_OS_WIN
-        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
-#endif
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, keepGoing, &error))
-            return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
-                                                    : fail(FileError, QStringLiteral("standard output: ") + error);
+    const bool written = Device::writeExport(out, s, memory, [] { return !interrupted(); }, &error);
+    if (!interrupted() && written && out.commit()) {
+        if (out.target() != QLatin1String("-"))
+            message(QStringLiteral("%1 records written to %2").arg(memory.params.endAddress / memory.params.recordSize).arg(out.target()));
         return Success;
     }
-    if (target.isEmpty())
-        target = proposedExportFileName(s.address, Clock::now());
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
-    if (!Device::writeExport(file, s, memory, keepGoing, &error) || interrupted()) {
-        file.cancelWriting();
-        return error.isEmpty() ? fail(Failure, QStringLiteral("interrupted; no file was written")) : fail(FileError, error);
-    }
-    if (!file.commit())
-        return fail(FileError, QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
-    message(QStringLiteral("%1 records written to %2").arg(memory.params.endAddress / memory.params.recordSize).arg(target));
-    return Success;
+    if (interrupted() || (!written && error.isEmpty()))
+        return fail(Failure, out.target() == QLatin1String("-") ? QStringLiteral("interrupted") : QStringLiteral("interrupted; no file was written"));
+    return fail(FileError, QStringLiteral("cannot write ") + out.errorMessage());
 }
 
 } // namespace
@@ -251,14 +241,23 @@ int live(const QCommandLineParser &args)
 
 int read(const QCommandLineParser &args)
 {
+    // A target given is checked before the logger is asked; the proposed name needs its serial number.
+    std::unique_ptr<OutputFile> out;
+    const QString target = args.value(QStringLiteral("output"));
+    if (!target.isEmpty())
+        if (int code = openOutput(out, target))
+            return code;
     Session session;
     LoggerStatus s;
     if (int code = session.begin(args, s))
         return code;
+    if (!out)
+        if (int code = openOutput(out, proposedExportFileName(s.address, Clock::now())))
+            return code;
     Device::RecordMemory memory;
     if (int code = readMemory(session, s, memory))
         return code;
-    return saveExport(args.value(QStringLiteral("output")), s, memory);
+    return saveExport(*out, s, memory);
 }
 
 int start(const QCommandLineParser &args)
