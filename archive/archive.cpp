@@ -56,12 +56,15 @@ QByteArray sha256(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
+// The account on this computer, as the system tells it to programs; its home folder's name last.
 QString userName()
 {
-    QString name = qEnvironmentVariable("USER");
-    if (name.isEmpty())
-        name = qEnvironmentVariable("USERNAME");
-    return name.isEmpty() ? QStringLiteral("?") : name;
+    for (const char *variable : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return name;
+    }
+    return QDir::home().dirName();
 }
 
 // What the DownloadStored event says of its download; `verify` builds it again from the row.
@@ -555,13 +558,20 @@ VerifyResult Store::verify(QString *error)
         result.ok = false;
     };
 
+    // What was there when the check began, without keeping writers waiting: a download
+    // stored by then has its event stored by then too (one transaction).
+    const qint64 lastDownload = d->nextId(QStringLiteral("downloads"), error) - 1;
+    const qint64 lastEvent = d->nextId(QStringLiteral("audit_events"), error) - 1;
+    if (lastDownload < 0 || lastEvent < 0)
+        return result;
+
     // The chain, event by event: each against the stored hash of the one before it, so
     // that the first changed event is the one named.
     QMap<qint64, std::pair<qint64, QString>> storedEvents;  // download id -> its event's id and details
     QSqlQuery q(d->db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT id, occurred_at, user_name, host, program_version, kind, address, details, hash "
-                               "FROM audit_events ORDER BY id"))) {
+                               "FROM audit_events WHERE id <= %1 ORDER BY id").arg(lastEvent))) {
         d->fail(q.lastError(), error);
         return result;
     }
@@ -583,7 +593,7 @@ VerifyResult Store::verify(QString *error)
     q.finish();
 
     // Each image against its hash, and each row against what its event recorded.
-    if (!q.exec(QStringLiteral("SELECT %1 FROM downloads ORDER BY id").arg(QLatin1String(downloadColumns)))) {
+    if (!q.exec(QStringLiteral("SELECT %1 FROM downloads WHERE id <= %2 ORDER BY id").arg(QLatin1String(downloadColumns)).arg(lastDownload))) {
         d->fail(q.lastError(), error);
         return result;
     }
@@ -598,7 +608,7 @@ VerifyResult Store::verify(QString *error)
         else if (QString::fromUtf8(compactJson(downloadDetails(row.id, row.status, hex(row.sha256)))) != event.second)
             mismatch(QStringLiteral("download %1: differs from audit event %2").arg(row.id).arg(event.first));
     }
-    for (auto it = storedEvents.cbegin(); it != storedEvents.cend(); ++it)
+    for (auto it = storedEvents.cbegin(); it != storedEvents.cend() && it.key() <= lastDownload; ++it)
         mismatch(QStringLiteral("audit event %1: download %2 is missing").arg(it.value().first).arg(it.key()));
     return result;
 }
