@@ -180,6 +180,8 @@ private slots:
         for (const QString engine : {"sqlite", "postgresql"}) {
             QTest::addRow("%s: one byte of an image", qPrintable(engine)) << engine << "downloads"
                 << "UPDATE downloads SET image = ? WHERE id = 2" << "download 2: image hash differs";
+            QTest::addRow("%s: what a download says of its campaign", qPrintable(engine)) << engine << "downloads"
+                << "UPDATE downloads SET used_bytes = 600 WHERE id = 2" << "download 2: differs from audit event 2";
             QTest::addRow("%s: one audit event", qPrintable(engine)) << engine << "audit_events"
                 << "UPDATE audit_events SET user_name = 'mallory' WHERE id = 1" << "audit event 1: its hash does not match";
         }
