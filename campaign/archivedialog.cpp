@@ -1,8 +1,8 @@
 #include "archivedialog.h"
 
 #include "archivedcampaign.h"
+#include "codecs.h"
 #include "devicetypes.h"
-#include "frame.h"
 
 #include <QBoxLayout>
 #include <QDialogButtonBox>

@@ -4,8 +4,8 @@
 
 #include "archivedcampaign.h"
 #include "archiveoptions.h"
+#include "codecs.h"
 #include "devicetypes.h"
-#include "frame.h"
 #include "session.h"
 
 #include <QJsonDocument>
