@@ -71,7 +71,7 @@ void start::logCampaignStarted()
     const std::unique_ptr<Archive::Store> store = Archive::openStore(Archive::Location::fromSettings(), &error);
     if (error.isEmpty())
         Archive::logCampaignStarted(store.get(), loggerStatus, periodCode, startedAt, &error);
-    if (!error.isEmpty())
+    if (!error.isEmpty() && !state->quitting)
         QMessageBox::warning(this, QStringLiteral("Archive"),
                              QStringLiteral("<font color=red>The campaign was started, but the archive step failed</font><br />")
                                  + error.toHtmlEscaped());
