@@ -108,7 +108,8 @@ private slots:
         QTest::newRow("lamp and pulses") << 8 << QList<LiveValue>{v("onTime", 12, 0), v("totalOnTime", 7300, 0), v("light", 140, 0), v("lampOn", 1, 0), v("pulses", 4321, 0)}
             << QStringList{"vantorel_lamp_on_time_seconds{serial=\"00012345\"} 12", "vantorel_lamp_on_seconds_total{serial=\"00012345\"} 7300",
                            "vantorel_light_level{serial=\"00012345\"} 140", "vantorel_lamp_on{serial=\"00012345\"} 1",
-                           "vantorel_pulses_total{serial=\"00012345\"} 4321", "# TYPE vantorel_pulses_total counter"}
+                           "vantorel_pulses_total{serial=\"00012345\"} 4321", "# TYPE vantorel_pulses_total counter",
+                           "# TYPE vantorel_lamp_on_seconds_total counter"}
             << "vantorel_relative_humidity_ratio";
     }
 
