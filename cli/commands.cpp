@@ -17,7 +17,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,16 +35,6 @@ namespace {
 // A block that still fails after its own attempts is tried again this many times, each
 // after a fresh round of wake-ups.
 constexpr int BLOCK_RETRIES = 3;
-
-void writeJson(const QJsonObject &object)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-}
-
-QJsonValue textOrNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
 
 QString batteryName(quint8 code)
 {

@@ -13,23 +13,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 
 namespace Cli {
 
 namespace {
-
-void writeJsonLine(const QJsonObject &object)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-}
-
-QJsonValue textOrNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
 
 // The logger's identity as the window shows it; nulls before the logger answered.
 QJsonObject identityJson(bool found, const LoggerStatus &s)
@@ -62,7 +51,7 @@ void printReport(const Station::DownloadReport &r, bool json)
         o.insert(QStringLiteral("seconds"), seconds.toDouble());
         o.insert(QStringLiteral("result"), Station::outcomeName(r.outcome));
         o.insert(QStringLiteral("error"), textOrNull(r.error));
-        writeJsonLine(o);
+        writeJson(o);
         return;
     }
     const QString dash = QStringLiteral("-");
@@ -94,7 +83,7 @@ int probePorts(const QCommandLineParser &args)
             QJsonObject o = identityJson(p.found, p.status);
             o.insert(QStringLiteral("port"), p.port);
             o.insert(QStringLiteral("logger"), p.found);
-            writeJsonLine(o);
+            writeJson(o);
         } else {
             const QString logger = p.found ? typeText(p.status.deviceType) + QLatin1Char('\t') + formatDeviceAddress(p.status.address)
                                            : QStringLiteral("none");
