@@ -99,84 +99,61 @@ bool confirmed(const QString &question)
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// Progress on a terminal and a bounded number of retries for a block that keeps failing.
-struct ReadProgress {
-    bool showProgress = isTerminal(2);
+// The record memory, with the progress on a terminal and a bounded number of retries.
+int readMemory(Session &session, const LoggerStatus &s, Device::RecordMemory &memory)
+{
+    const bool showProgress = isTerminal(2);
     int retriesLeft = BLOCK_RETRIES;
     quint32 failedAt = 0;
-
-    Device::DownloadCallbacks callbacks()
-    {
-        Device::DownloadCallbacks callbacks;
-        callbacks.progress = [this](quint32 done, quint32 total) {
-            retriesLeft = BLOCK_RETRIES;
-            failedAt = done;
-            if (showProgress)
-                std::fprintf(stderr, "\rreading the record memory: %u of %u bytes", unsigned(qMin(done, total)), unsigned(total));
-        };
-        callbacks.cancelled = &interrupted;
-        callbacks.retryFailedBlock = [this] {
-            if (interrupted() || retriesLeft == 0)
-                return false;
-            --retriesLeft;
-            if (showProgress)
-                std::fputc('\n', stderr);
-            message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
-            return true;
-        };
-        return callbacks;
-    }
-
-    int failure(bool gaveUp)
-    {
-        if (gaveUp && !interrupted())
-            return fail(Failure, QStringLiteral("the block at byte %1 could not be read after %2 rounds of wake-ups; no file was written")
-                                     .arg(failedAt).arg(BLOCK_RETRIES));
-        return fail(Failure, QStringLiteral("interrupted; no file was written"));
-    }
-
-    void end()
-    {
+    Device::DownloadCallbacks callbacks;
+    callbacks.progress = [&](quint32 done, quint32 total) {
+        retriesLeft = BLOCK_RETRIES;
+        failedAt = done;
+        if (showProgress)
+            std::fprintf(stderr, "\rreading the record memory: %u of %u bytes", unsigned(qMin(done, total)), unsigned(total));
+    };
+    callbacks.cancelled = &interrupted;
+    callbacks.retryFailedBlock = [&] {
+        if (interrupted() || retriesLeft == 0)
+            return false;
+        --retriesLeft;
         if (showProgress)
             std::fputc('\n', stderr);
-    }
-};
-
-// The export file on standard output, once the whole memory was read.
-int readToStandardOutput(Session &session, const LoggerStatus &s)
-{
-    ReadProgress progress;
-    Device::RecordMemory memory;
-    const Device::DownloadResult result = Device::readRecordMemory(session.port(), s, memory, progress.callbacks());
-    progress.end();
+        message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
+        return true;
+    };
+    const Device::DownloadResult result = Device::readRecordMemory(session.port(), s, memory, callbacks);
+    if (showProgress)
+        std::fputc('\n', stderr);
+    if (result == Device::DownloadResult::GaveUp && !interrupted())
+        return fail(Failure, QStringLiteral("the block at byte %1 could not be read after %2 rounds of wake-ups; no file was written")
+                                 .arg(failedAt).arg(BLOCK_RETRIES));
     if (result != Device::DownloadResult::Complete || interrupted())
-        return progress.failure(result == Device::DownloadResult::GaveUp);
-#ifdef Q_OS_WIN
-    _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
-#endif
-    QFile out;
-    QString error;
-    if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, [] { return !interrupted(); }, &error))
-        return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
-                                                : fail(FileError, QStringLiteral("standard output: ") + error);
+        return fail(Failure, QStringLiteral("interrupted; no file was written"));
     return Success;
 }
 
-// The export file, whole or not at all (an earlier file of that name is kept on failure).
-int readToFile(Session &session, const LoggerStatus &s, QString target)
+// The export file, whole or not at all: written beside the target and renamed over it at
+// the end, so that an interruption or a failure leaves an earlier file of that name as it was.
+int saveExport(QString target, const LoggerStatus &s, const Device::RecordMemory &memory)
 {
+    const auto keepGoing = [] { return !interrupted(); };
+    QString error;
+    if (target == QLatin1String("-")) {
+#ifdef Q_OS_WIN
+        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
+#endif
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, keepGoing, &error))
+            return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
+                                                    : fail(FileError, QStringLiteral("standard output: ") + error);
+        return Success;
+    }
     if (target.isEmpty())
         target = proposedExportFileName(s.address, Clock::now());
-    ReadProgress progress;
-    const Device::FileDownload download = Device::downloadToFile(session.port(), s, target, progress.callbacks());
-    progress.end();
-    switch (download.result) {
-    case Device::FileDownloadResult::Saved: break;
-    case Device::FileDownloadResult::WriteFailed: return fail(FileError, download.error);
-    case Device::FileDownloadResult::GaveUp: return progress.failure(true);
-    case Device::FileDownloadResult::Cancelled: return progress.failure(false);
-    }
-    message(QStringLiteral("%1 records written to %2").arg(download.records).arg(target));
+    if (!Device::saveExportFile(target, s, memory, keepGoing, &error))
+        return error.isEmpty() ? fail(Failure, QStringLiteral("interrupted; no file was written")) : fail(FileError, error);
+    message(QStringLiteral("%1 records written to %2").arg(Device::exportRecords(memory)).arg(target));
     return Success;
 }
 
@@ -264,8 +241,10 @@ int read(const QCommandLineParser &args)
     LoggerStatus s;
     if (int code = session.begin(args, s))
         return code;
-    const QString output = args.value(QStringLiteral("output"));
-    return output == QLatin1String("-") ? readToStandardOutput(session, s) : readToFile(session, s, output);
+    Device::RecordMemory memory;
+    if (int code = readMemory(session, s, memory))
+        return code;
+    return saveExport(args.value(QStringLiteral("output")), s, memory);
 }
 
 int start(const QCommandLineParser &args)

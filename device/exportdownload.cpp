@@ -4,36 +4,29 @@
 
 namespace Device {
 
-FileDownload downloadToFile(ManageSerialPort &port, const LoggerStatus &status, const QString &path,
-                            const DownloadCallbacks &callbacks)
+bool saveExportFile(const QString &path, const LoggerStatus &status, const RecordMemory &memory,
+                    const std::function<bool()> &keepGoing, QString *error)
 {
-    FileDownload outcome;
+    error->clear();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        outcome.result = FileDownloadResult::WriteFailed;
-        outcome.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return outcome;
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
     }
-    RecordMemory memory;
-    switch (readRecordMemory(port, status, memory, callbacks)) {
-    case DownloadResult::Complete: break;
-    case DownloadResult::Cancelled: return outcome;
-    case DownloadResult::GaveUp: outcome.result = FileDownloadResult::GaveUp; return outcome;
-    }
-    const auto keepGoing = [&callbacks] { return !callbacks.cancelled || !callbacks.cancelled(); };
-    if (!writeExport(file, status, memory, keepGoing, &outcome.error) || !keepGoing()) {
+    if (!writeExport(file, status, memory, keepGoing, error) || (keepGoing && !keepGoing())) {
         file.cancelWriting();
-        outcome.result = outcome.error.isEmpty() ? FileDownloadResult::Cancelled : FileDownloadResult::WriteFailed;
-        return outcome;
+        return false;
     }
     if (!file.commit()) {
-        outcome.result = FileDownloadResult::WriteFailed;
-        outcome.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return outcome;
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
     }
-    outcome.result = FileDownloadResult::Saved;
-    outcome.records = memory.params.endAddress / memory.params.recordSize;
-    return outcome;
+    return true;
+}
+
+quint64 exportRecords(const RecordMemory &memory)
+{
+    return memory.params.endAddress / memory.params.recordSize;
 }
 
 } // namespace Device

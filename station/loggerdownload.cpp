@@ -29,25 +29,24 @@ DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, c
     callbacks.cancelled = cancelled;
     callbacks.retryFailedBlock = [&] { return !(cancelled && cancelled()) && retriesLeft-- > 0; };
 
-    const Device::FileDownload download = Device::downloadToFile(port, status, report.file, callbacks);
-    switch (download.result) {
-    case Device::FileDownloadResult::Saved:
-        report.outcome = DownloadOutcome::Read;
-        report.records = report.newRecords = download.records;
-        break;
-    case Device::FileDownloadResult::WriteFailed:
-        report.outcome = DownloadOutcome::FileFailed;
-        report.error = download.error;
-        break;
-    case Device::FileDownloadResult::GaveUp:
-        report.outcome = DownloadOutcome::LineFailed;
-        report.error = QStringLiteral("the logger stopped answering; no file was written");
-        break;
-    case Device::FileDownloadResult::Cancelled:
-        report.outcome = DownloadOutcome::Interrupted;
-        report.error = QStringLiteral("interrupted; no file was written");
-        break;
+    // The one place where a station reads a logger's campaign and writes its file.
+    Device::RecordMemory memory;
+    const Device::DownloadResult result = Device::readRecordMemory(port, status, memory, callbacks);
+    if (result != Device::DownloadResult::Complete || (cancelled && cancelled())) {
+        report.outcome = result == Device::DownloadResult::GaveUp ? DownloadOutcome::LineFailed : DownloadOutcome::Interrupted;
+        report.error = result == Device::DownloadResult::GaveUp ? QStringLiteral("the logger stopped answering; no file was written")
+                                                                 : QStringLiteral("interrupted; no file was written");
+        return report;
     }
+    const auto keepGoing = [&cancelled] { return !(cancelled && cancelled()); };
+    if (!Device::saveExportFile(report.file, status, memory, keepGoing, &report.error)) {
+        report.outcome = report.error.isEmpty() ? DownloadOutcome::Interrupted : DownloadOutcome::FileFailed;
+        if (report.error.isEmpty())
+            report.error = QStringLiteral("interrupted; no file was written");
+        return report;
+    }
+    report.outcome = DownloadOutcome::Read;
+    report.records = report.newRecords = Device::exportRecords(memory);
     return report;
 }
 
