@@ -15,7 +15,10 @@ Monitor::Monitor(const WorkerOptions &options, QObject *parent) : QObject(parent
 
 Monitor::~Monitor()
 {
-    stop(2000);
+    // A thread that still holds its port is left to the end of the process, cut off from here.
+    if (!stop(2000))
+        for (PortWorker *worker : std::as_const(stopping))
+            worker->disconnect();
 }
 
 void Monitor::start()
@@ -47,7 +50,8 @@ void Monitor::startWorker(const QString &name)
         found->last = reading;
     });
     connect(worker, &PortWorker::downloaded, this, &Monitor::downloaded);
-    connect(worker, &QThread::finished, this, [this, worker] {
+    // With the worker as context, a pending call goes with the worker when stop() deletes it.
+    connect(worker, &QThread::finished, worker, [this, worker] {
         stopping.removeOne(worker);
         auto found = ports.find(worker->port());
         if (found != ports.end() && found->worker == worker) {
@@ -99,10 +103,15 @@ bool Monitor::stop(int ms)
     for (Port &port : ports)
         stopWorker(port);
     const QDeadlineTimer deadline(ms);
-    bool all = true;
-    for (PortWorker *worker : std::as_const(stopping))
-        all = worker->wait(deadline) && all;
-    return all;
+    QList<PortWorker *> running;
+    for (PortWorker *worker : std::as_const(stopping)) {
+        if (worker->wait(deadline))
+            delete worker;
+        else
+            running.append(worker);
+    }
+    stopping = running;
+    return running.isEmpty();
 }
 
 QList<PortReading> Monitor::readings() const
