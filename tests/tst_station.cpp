@@ -226,6 +226,32 @@ private slots:
         }
     }
 
+    void probeTellsLoggersFromOtherPorts_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<double>("corruptRate");
+        QTest::addColumn<QByteArray>("shown");   // what ports --probe shows for the second port
+        QTest::newRow("logger") << false << 0.0 << QByteArray("\tTemperature\t00022222\n");
+        QTest::newRow("silent port") << true << 0.0 << QByteArray("\tnone\n");
+        QTest::newRow("port answering garbage") << false << 1.0 << QByteArray("\tnone\n");
+    }
+
+    void probeTellsLoggersFromOtherPorts()
+    {
+        QFETCH(bool, silent);
+        QFETCH(double, corruptRate);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3, 1});
+        loggers[1]->withLogger([&](sim::SimulatedLogger &l) { l.faults().silent = silent, l.faults().corruptByteRate = corruptRate; });
+        std::unique_ptr<QProcess> probe(startCli({"ports", "--probe"}, loggers, dir.path()));
+        QVERIFY(probe->waitForFinished(60000));
+        QCOMPARE(probe->exitCode(), 0);
+        const QByteArray out = probe->readAllStandardOutput();
+        QVERIFY2(out.contains(loggers[0]->linkPath().toUtf8() + "\tTemp/Hygro\t00011111\n"), out.constData());
+        QFETCH(QByteArray, shown);
+        QVERIFY2(out.contains(loggers[1]->linkPath().toUtf8() + shown), out.constData());
+    }
+
     void prometheusQueriesServe()
     {
         ScratchDirectory dir;
