@@ -7,8 +7,21 @@
 
 #include <memory>
 
+namespace {
+QtMessageHandler qtDefault = nullptr;
+
+// Qt says at every start of a session without a runtime directory (cron, su, a bare X
+// server) that it uses one of its own: nothing the user can act on.
+void qtMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (!text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        qtDefault(type, context, text);
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    qtDefault = qInstallMessageHandler(qtMessage);
     QApplication application(argc, argv);
     // `vantorel FILE.tsv` shows that export file as well; its path is taken before a start from
     // the menu changes the working directory.
@@ -21,10 +34,8 @@ int main(int argc, char *argv[])
     }
     enterUserDirectoryIfAsked(application.arguments());
     // On the heap: the window holds a copy of the whole record memory.
-    auto window = std::make_unique<MainWindow>();
+    auto window = std::make_unique<MainWindow>(campaignFile);
     window->show();
-    if (!campaignFile.isEmpty())
-        window->openCampaignFile(campaignFile);
     const int result = application.exec();
     window.reset();
     return result;

@@ -24,7 +24,7 @@ const QString disconnectedText = QStringLiteral("<img src=icon/nosignal.png></im
 const QString comOkText = QStringLiteral("<img src=icon/signal.png></img><font color= green><b>COM OK</b></font> ");
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(const QString &campaignFile, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     portManager = new ManageSerialPort(this);
@@ -54,6 +54,8 @@ MainWindow::MainWindow(QWidget *parent)
     loggerStatus.startTime.setTimeSpec(Qt::UTC);
     loggerStatus.loggerTime.setTimeSpec(Qt::UTC);
 
+    if (!campaignFile.isEmpty())
+        QTimer::singleShot(0, this, [this, campaignFile] { openCampaignFile(campaignFile); });
     if (!Device::configuredPort().isEmpty()) {
         if (Device::openPort(*portManager, Device::configuredPort())) {
             enter(Situation::Polling);
@@ -62,6 +64,11 @@ MainWindow::MainWindow(QWidget *parent)
         qDebug() << "port not open";
     } else {
         qDebug() << "No value on the configuration file";
+    }
+    if (!campaignFile.isEmpty()) {
+        // Polling finds no logger and says so; Configuration > Connection chooses a port.
+        enter(Situation::FastRetry);
+        return;
     }
     // The buttons stay usable behind the first connection dialog; nothing polls until it closes.
     state.situation = Situation::WaitingForDialog;

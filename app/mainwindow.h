@@ -9,9 +9,9 @@
 class CampaignWindow;
 class QAction;
 class QCloseEvent;
-class QSaveFile;
 class QTimer;
 class ManageSerialPort;
+class OutputFile;
 class connection;
 class start;
 
@@ -28,7 +28,10 @@ public:
     // A closed port cannot answer; retrying it back to back would only spin.
     static constexpr int CLOSED_PORT_RETRY_MS = 1000;
 
-    explicit MainWindow(QWidget *parent = nullptr);
+    // With `campaignFile` (`vantorel FILE.tsv`) that file is shown in the campaign window as
+    // soon as the event loop runs, and a port that does not open is not asked for at start:
+    // the connection dialog, modal, would keep the campaign window from taking any input.
+    explicit MainWindow(const QString &campaignFile = QString(), QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Shows an export file in the campaign window.
@@ -63,6 +66,7 @@ private:
     Outcome downloadCampaign();
     bool openExportFile();
     void discardExportFile();
+    bool saveExportFile(bool written);
     // Start flow and shell
     bool wakeUpLogger();  // up to five wake-ups
     void reopenConfiguredPort();
@@ -85,7 +89,7 @@ private:
     connection *connectionDialog;
     start *startDialog;
     WindowState state;
-    QSaveFile *exportFile = nullptr;
+    OutputFile *exportFile = nullptr;
     QString exportError;
     Device::RecordMemory recordMemory;
     CampaignWindow *campaign = nullptr;

@@ -7,6 +7,7 @@
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "outputfile.h"
 #include "retrybox.h"
 #include "settings.h"
 
@@ -16,7 +17,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QSaveFile>
 
 void MainWindow::on_readButton_clicked()
 {
@@ -88,25 +88,32 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         QCoreApplication::processEvents();
         return !stopped();
     };
-    if (!Device::writeExport(*exportFile, loggerStatus, recordMemory, keepGoing, &exportError)) {
+    const bool written = Device::writeExport(*exportFile, loggerStatus, recordMemory, keepGoing, &exportError);
+    if (!written && exportError.isEmpty()) {
         discardExportFile();
-        return exportError.isEmpty() ? Outcome::Cancelled : Outcome::WriteFailed;
+        return Outcome::Cancelled;
     }
-    const bool committed = exportFile->commit();
-    if (!committed)
-        exportError = exportFile->fileName() + QStringLiteral(": ") + exportFile->errorString();
+    return saveExportFile(written) ? Outcome::Complete : Outcome::WriteFailed;
+}
+
+// Puts the written file in place; a failure anywhere, the last flush included, is told with
+// the system's reason and leaves an earlier file of that name as it was.
+bool MainWindow::saveExportFile(bool written)
+{
+    const bool committed = written && exportFile->commit();
     if (committed)
-        campaignDownloadCompleted(exportFile->fileName());
-    delete exportFile;
-    exportFile = nullptr;
-    return committed ? Outcome::Complete : Outcome::WriteFailed;
+        campaignDownloadCompleted(exportFile->target());
+    else
+        exportError = exportFile->errorMessage();
+    discardExportFile();
+    return committed;
 }
 
 void MainWindow::discardExportFile()
 {
     if (!exportFile)
         return;
-    exportFile->cancelWriting();
+    exportFile->cancel();
     delete exportFile;
     exportFile = nullptr;
 }
@@ -126,14 +133,15 @@ bool MainWindow::openExportFile()
     settings.setValue(SettingsKey::exportDirectory,
                       chosen.isEmpty() ? QDir::currentPath() : QFileInfo(chosen).absolutePath());
 
-    exportFile = new QSaveFile(chosen);
-    // A save file without a name would still open, as a stray temporary file.
-    while (chosen.isEmpty() || !exportFile->open(QIODevice::WriteOnly)) {
-        const auto answer = QMessageBox::information(
-            this, QStringLiteral("Cannot open file"),
-            QStringLiteral("File ") + chosen + QStringLiteral(" cannot be opened, retry ?"),
-            QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Retry);
-        if (answer != QMessageBox::Retry) {
+    // Created before the memory is read: a place that cannot be written is said at once.
+    exportFile = new OutputFile(chosen);
+    while (!exportFile->open(QIODevice::WriteOnly)) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Cannot open file"),
+                        QStringLiteral("File ") + chosen + QStringLiteral(" cannot be opened, retry ?"),
+                        QMessageBox::Retry | QMessageBox::Cancel, this);
+        box.setDefaultButton(QMessageBox::Retry);
+        box.setInformativeText(exportFile->errorString());
+        if (box.exec() != QMessageBox::Retry) {
             delete exportFile;
             exportFile = nullptr;
             return false;

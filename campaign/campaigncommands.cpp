@@ -1,8 +1,5 @@
 #include "campaigncommands.h"
 
-#include "campaignlimits.h"
-#include "exportfilereader.h"
-
 #include <QJsonDocument>
 
 namespace {
@@ -31,19 +28,10 @@ QString aligned(const QList<QStringList> &rows)
 
 } // namespace
 
-bool loadCampaign(const QString &path, ExportData &data, CampaignStatistics &statistics, QString &error,
-                  QStringList *problems)
-{
-    if (!readExportFile(path, data, error))
-        return false;
-    statistics = computeStatistics(data, loadLimits(data, problems));
-    return true;
-}
-
 QByteArray statisticsOutput(const ExportData &data, const CampaignStatistics &statistics, bool json)
 {
     if (json)
-        return QJsonDocument(statisticsJson(data, statistics)).toJson(QJsonDocument::Indented);
+        return QJsonDocument(statisticsJson(data, statistics)).toJson(QJsonDocument::Compact) + '\n';
     const StatisticsTable table = statisticsTable(data, statistics);
     QList<QStringList> rows = table.rows;
     rows.prepend(table.header);

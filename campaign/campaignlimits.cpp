@@ -51,3 +51,30 @@ void saveLimits(const ExportData &data, int column, const ColumnLimits &limits)
     writeLimit(settings, SettingsKey::campaignLowerLimit(data.deviceType, column + 1), limits.low);
     writeLimit(settings, SettingsKey::campaignUpperLimit(data.deviceType, column + 1), limits.high);
 }
+
+bool applyLimitOption(const ExportData &data, const QString &option, std::vector<ColumnLimits> &limits,
+                      QString &error)
+{
+    const qsizetype equals = option.lastIndexOf(QLatin1Char('='));
+    const QString column = option.left(equals).trimmed();
+    const QStringList bounds = option.mid(equals + 1).split(QLatin1Char(':'));
+    int index = column.toInt() - 1;
+    for (int c = 0; c < data.columnCount() && index < 0; ++c) {
+        if (column.compare(data.columnNames.value(c), Qt::CaseInsensitive) == 0
+            || column.compare(data.columnTitle(c), Qt::CaseInsensitive) == 0)
+            index = c;
+    }
+    ColumnLimits given;
+    if (equals < 0 || bounds.size() != 2)
+        error = QStringLiteral("--limit takes COLUMN=LOW:HIGH, not \"%1\"").arg(option);
+    else if (index < 0 || index >= data.columnCount() || size_t(index) >= limits.size())
+        error = QStringLiteral("--limit %1: the file has no column \"%2\" (columns: 1 to %3, or their titles)")
+                    .arg(option, column).arg(data.columnCount());
+    else if (!parseLimit(bounds[0], given.low) || !parseLimit(bounds[1], given.high))
+        error = QStringLiteral("--limit %1: a bound is no number (use '.' as decimal point)").arg(option);
+    else if (given.low > given.high)
+        error = QStringLiteral("--limit %1: the lower limit is above the upper one").arg(option);
+    else
+        limits[size_t(index)] = given;
+    return error.isEmpty();
+}

@@ -1,12 +1,12 @@
 #include "campaignreport.h"
 
+#include "outputfile.h"
 #include "statusdisplay.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <iterator>
@@ -115,7 +115,7 @@ void paintCampaignChart(QPainter &p, const QRectF &area, const ExportData &data,
                         const CampaignStatistics &statistics, qint64 from, qint64 to)
 {
     if (from == ExportData::NO_TIME || to == ExportData::NO_TIME) {
-        p.drawText(area, Qt::AlignCenter, QStringLiteral("No time stamps to draw"));
+        p.drawText(area, Qt::AlignCenter, noChartText(data));
         return;
     }
     p.save();
@@ -224,9 +224,9 @@ void paintCampaignChart(QPainter &p, const QRectF &area, const ExportData &data,
 bool writePdfReport(const QString &path, const ExportData &data, const CampaignStatistics &statistics,
                     QString &error)
 {
-    QSaveFile file(path);
+    OutputFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("%1: cannot be written (%2)").arg(path, file.errorString());
+        error = file.errorMessage();
         return false;
     }
     {
@@ -238,7 +238,7 @@ bool writePdfReport(const QString &path, const ExportData &data, const CampaignS
         writer.setCreator(QStringLiteral("VanTorel"));
         QPainter p;
         if (!p.begin(&writer)) {
-            error = QStringLiteral("%1: cannot be written").arg(path);
+            error = path + QStringLiteral(": the PDF could not be started");
             return false;
         }
         const QRectF page(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
@@ -269,7 +269,7 @@ bool writePdfReport(const QString &path, const ExportData &data, const CampaignS
         p.end();
     }
     if (!file.commit()) {
-        error = QStringLiteral("%1: cannot be written (%2)").arg(path, file.errorString());
+        error = file.errorMessage();
         return false;
     }
     return true;

@@ -18,8 +18,9 @@ QColor columnColor(int column);
 void paintCampaignChart(QPainter &painter, const QRectF &area, const ExportData &data,
                         const CampaignStatistics &statistics, qint64 from, qint64 to);
 
-// An A4 PDF: summary, statistics and limits table, chart. False with `error` set when
-// the file cannot be written; an earlier file of that name is then left as it was.
+// An A4 PDF: summary, statistics and limits table, chart, into `path` ("-" standard output).
+// False with `error` (the file and the system's reason) when it cannot be written; an
+// earlier file of that name is then left as it was.
 bool writePdfReport(const QString &path, const ExportData &data, const CampaignStatistics &statistics,
                     QString &error);
 

@@ -197,6 +197,11 @@ void CampaignWindow::buildChart()
     for (QLegendMarker *marker : chart->legend()->markers())
         marker->setVisible(qobject_cast<QLineSeries *>(marker->series()) && marker->series()->name().endsWith(QLatin1Char(')')));
 
+    // Nothing to draw: the chart says so rather than showing an axis of 1970.
+    const bool drawable = stats.firstStamp != ExportData::NO_TIME;
+    chart->setTitle(drawable ? QString() : noChartText(data));
+    for (QAbstractAxis *axis : chart->axes())
+        axis->setVisible(drawable);
     updateLimitSeries();
     connect(timeAxis, &QDateTimeAxis::rangeChanged, this, &CampaignWindow::redraw);
     resetZoom();

@@ -4,24 +4,34 @@
 #include "cli.h"
 
 #include "campaigncommands.h"
+#include "campaignlimits.h"
 #include "campaignreport.h"
+#include "exportfilereader.h"
 #include "session.h"
 
 namespace Cli {
 
 namespace {
 
+// The export file and its statistics with the limits of config.ini in the working
+// directory, those given with --limit in their place.
 int load(const QCommandLineParser &args, ExportData &data, CampaignStatistics &statistics)
 {
     const QStringList files = args.positionalArguments();
     if (files.size() != 1)
         return fail(Usage, QStringLiteral("give one export file (.tsv)"));
     QString error;
-    QStringList problems;
-    if (!loadCampaign(files.first(), data, statistics, error, &problems))
+    if (!readExportFile(files.first(), data, error))
         return fail(FileError, error);
+    QStringList problems;
+    std::vector<ColumnLimits> limits = loadLimits(data, &problems);
+    for (const QString &option : args.values(QStringLiteral("limit"))) {
+        if (!applyLimitOption(data, option, limits, error))
+            return fail(Usage, error);
+    }
     for (const QString &problem : problems)
         message(problem);
+    statistics = computeStatistics(data, limits);
     return Success;
 }
 
@@ -46,10 +56,13 @@ int report(const QCommandLineParser &args)
     CampaignStatistics statistics;
     if (int code = load(args, data, statistics))
         return code;
+    if (output == QLatin1String("-"))
+        binaryStandardOutput();
     QString error;
     if (!writePdfReport(output, data, statistics, error))
-        return fail(FileError, error);
-    message(QStringLiteral("report written to %1").arg(output));
+        return fail(FileError, QStringLiteral("cannot write ") + error);
+    if (output != QLatin1String("-"))
+        message(QStringLiteral("report written to %1").arg(output));
     return Success;
 }
 

@@ -8,6 +8,7 @@
 #include "exportfile.h"
 #include "frame.h"
 #include "loggerdevice.h"
+#include "outputfile.h"
 #include "periods.h"
 #include "portwatcher.h"
 #include "session.h"
@@ -15,18 +16,13 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QTimer>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
-
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace Cli {
 
@@ -133,28 +129,30 @@ int readMemory(Session &session, const LoggerStatus &s, Device::RecordMemory &me
     return Success;
 }
 
-// The export file, whole or not at all: written beside the target and renamed over it at
-// the end, so that an interruption or a failure leaves an earlier file of that name as it was.
-int saveExport(QString target, const LoggerStatus &s, const Device::RecordMemory &memory)
+// The export file, opened before the logger is asked for its memory, so that a target that
+// cannot be written is said at once and no download is thrown away.
+int openOutput(std::unique_ptr<OutputFile> &out, const QString &target)
 {
-    const auto keepGoing = [] { return !interrupted(); };
-    QString error;
-    if (target == QLatin1String("-")) {
-#ifdef Q_OS_WIN
-        _setmode(_fileno(stdout), _O_BINARY);   // the file's CR LF, not CR CR LF
-#endif
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !Device::writeExport(out, s, memory, keepGoing, &error))
-            return error.isEmpty() && interrupted() ? fail(Failure, QStringLiteral("interrupted"))
-                                                    : fail(FileError, QStringLiteral("standard output: ") + error);
+    if (target == QLatin1String("-"))
+        binaryStandardOutput();
+    out = std::make_unique<OutputFile>(target);
+    return out->open(QIODevice::WriteOnly) ? Success : fail(FileError, QStringLiteral("cannot write ") + out->errorMessage());
+}
+
+// Put in place only once the whole memory was read and written; an interruption or a
+// failure leaves an earlier file of that name as it was.
+int saveExport(OutputFile &out, const LoggerStatus &s, const Device::RecordMemory &memory)
+{
+    switch (Device::saveExport(out, s, memory, [] { return !interrupted(); })) {
+    case Device::SaveResult::Saved:
+        if (out.target() != QLatin1String("-"))
+            message(QStringLiteral("%1 records written to %2").arg(Device::exportRecords(memory)).arg(out.target()));
         return Success;
+    case Device::SaveResult::Stopped:
+        return fail(Failure, out.target() == QLatin1String("-") ? QStringLiteral("interrupted") : QStringLiteral("interrupted; no file was written"));
+    case Device::SaveResult::WriteFailed: break;
     }
-    if (target.isEmpty())
-        target = proposedExportFileName(s.address, Clock::now());
-    if (!Device::saveExportFile(target, s, memory, keepGoing, &error))
-        return error.isEmpty() ? fail(Failure, QStringLiteral("interrupted; no file was written")) : fail(FileError, error);
-    message(QStringLiteral("%1 records written to %2").arg(Device::exportRecords(memory)).arg(target));
-    return Success;
+    return fail(FileError, QStringLiteral("cannot write ") + out.errorMessage());
 }
 
 } // namespace
@@ -237,14 +235,23 @@ int read(const QCommandLineParser &args)
 {
     if (isStationRead(args))
         return readMany(args);
+    // A target given is checked before the logger is asked; the proposed name needs its serial number.
+    std::unique_ptr<OutputFile> out;
+    const QString target = args.value(QStringLiteral("output"));
+    if (!target.isEmpty())
+        if (int code = openOutput(out, target))
+            return code;
     Session session;
     LoggerStatus s;
     if (int code = session.begin(args, s))
         return code;
+    if (!out)
+        if (int code = openOutput(out, proposedExportFileName(s.address, Clock::now())))
+            return code;
     Device::RecordMemory memory;
     if (int code = readMemory(session, s, memory))
         return code;
-    return saveExport(args.value(QStringLiteral("output")), s, memory);
+    return saveExport(*out, s, memory);
 }
 
 int start(const QCommandLineParser &args)

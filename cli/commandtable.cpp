@@ -5,6 +5,16 @@
 
 namespace Cli {
 
+namespace {
+QCommandLineOption limitOption()
+{
+    return QCommandLineOption(QStringLiteral("limit"),
+                              QStringLiteral("Limits of a value column, by number (from 1) or title, in place of those "
+                                             "of config.ini; either bound may be empty (\"2=:80\"). Repeatable."),
+                              QStringLiteral("COLUMN=LOW:HIGH"));
+}
+} // namespace
+
 const QList<Command> &commands()
 {
     static const QList<Command> table = {
@@ -45,10 +55,11 @@ const QList<Command> &commands()
           QCommandLineOption(QStringLiteral("yes"), QStringLiteral("Do not ask before erasing (needed when not on a terminal)."))},
          &start},
         {QStringLiteral("stats"), QStringLiteral("Statistics of an export file, with the limits of config.ini."),
-         {jsonOption()}, &stats, QStringLiteral("FILE.tsv")},
+         {limitOption(), jsonOption()}, &stats, QStringLiteral("FILE.tsv")},
         {QStringLiteral("report"), QStringLiteral("PDF report of an export file: summary, statistics, limits, chart."),
-         {QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("The PDF file to write."),
-                             QStringLiteral("REPORT.pdf"))},
+         {QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                             QStringLiteral("The PDF file to write, '-' for standard output."), QStringLiteral("REPORT.pdf")),
+          limitOption()},
          &report, QStringLiteral("FILE.tsv"), true},
         {QStringLiteral("serve"), QStringLiteral("Watch every attached logger and serve their live readings to Prometheus."),
          {QCommandLineOption(QStringLiteral("listen"),

@@ -31,7 +31,7 @@ QString toolHelp(const QCommandLineParser &parser)
         text += QStringLiteral("  %1%2\n").arg(command.name, -8).arg(command.summary);
     return text + QStringLiteral("\n'vantorel-cli COMMAND --help' describes a command.\n"
                                  "Exit status: 0 success, 1 no logger, line failure or refused programming, "
-                                 "2 usage, 3 file error.\n");
+                                 "2 usage, 3 a file could not be read or written.\n");
 }
 
 int usage(const QString &error, const QString &help)
@@ -56,10 +56,20 @@ bool commandNeedsGui(int argc, char *argv[])
     return false;
 }
 
+// Standard error carries the tool's own messages only: Qt's notices (no runtime directory,
+// the offscreen platform) would reach whoever reads a cron job's mail each time. The link's
+// diagnostics, once QT_LOGGING_RULES asks for them, still show.
+void qtMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtDebugMsg || type == QtFatalMsg)
+        std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    qInstallMessageHandler(qtMessage);
     const bool gui = commandNeedsGui(argc, argv);
     if (gui)
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -82,7 +92,7 @@ int main(int argc, char *argv[])
     if (!tool.parse(arguments))
         return usage(tool.errorText(), toolHelp(tool));
     if (tool.isSet(help) || tool.isSet(version)) {
-        std::fputs(qPrintable(tool.isSet(help) ? toolHelp(tool) : QStringLiteral("vantorel-cli 101\n")), stdout);
+        std::fputs(qPrintable(tool.isSet(help) ? toolHelp(tool) : QStringLiteral("vantorel-cli " VANTOREL_VERSION "\n")), stdout);
         return Cli::Success;
     }
     const QStringList rest = tool.positionalArguments();

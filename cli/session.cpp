@@ -15,6 +15,7 @@
 #include <cstdio>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
@@ -67,6 +68,13 @@ void writeOut(const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
+}
+
+void binaryStandardOutput()
+{
+#ifdef Q_OS_WIN
+    _setmode(_fileno(stdout), _O_BINARY);   // CR LF stays CR LF, not CR CR LF
+#endif
 }
 
 bool isTerminal(int standardStream)

@@ -26,6 +26,7 @@ QStringList periodNames();                    // "1s" ... "1h", in the new-campa
 void message(const QString &text);
 int fail(int exitCode, const QString &text);  // prints `text`, returns `exitCode`
 void writeOut(const QByteArray &bytes);
+void binaryStandardOutput();                  // files sent to standard output keep their bytes (Windows)
 
 bool isTerminal(int standardStream);          // 0 input, 1 output, 2 error
 

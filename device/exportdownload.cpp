@@ -1,27 +1,19 @@
 #include "exportdownload.h"
 
-#include <QSaveFile>
+#include "outputfile.h"
 
 namespace Device {
 
-bool saveExportFile(const QString &path, const LoggerStatus &status, const RecordMemory &memory,
-                    const std::function<bool()> &keepGoing, QString *error)
+SaveResult saveExport(OutputFile &out, const LoggerStatus &status, const RecordMemory &memory,
+                      const std::function<bool()> &keepGoing)
 {
-    error->clear();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    if (!writeExport(file, status, memory, keepGoing, error) || (keepGoing && !keepGoing())) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    QString error;
+    const bool written = writeExport(out, status, memory, keepGoing, &error);
+    const bool stopped = keepGoing && !keepGoing();
+    if (!stopped && written && out.commit())
+        return SaveResult::Saved;
+    out.cancel();
+    return stopped || (!written && error.isEmpty()) ? SaveResult::Stopped : SaveResult::WriteFailed;
 }
 
 quint64 exportRecords(const RecordMemory &memory)

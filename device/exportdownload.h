@@ -6,15 +6,17 @@
 
 #include "loggerdevice.h"
 
-#include <QString>
+class OutputFile;
 
 namespace Device {
 
-// Written beside `path` and renamed over it at the end, so that a failure or a stop leaves
-// an earlier file of that name as it was. False with `error` set (naming the file) when it
-// cannot be written, false with `error` empty when `keepGoing` said stop.
-bool saveExportFile(const QString &path, const LoggerStatus &status, const RecordMemory &memory,
-                    const std::function<bool()> &keepGoing, QString *error);
+enum class SaveResult { Saved, Stopped, WriteFailed };
+
+// Writes the export file into `out` (opened) and puts it in place. Stopped when `keepGoing`
+// said stop, WriteFailed with out.errorMessage() saying why; either way nothing is left and
+// an earlier file of that name is kept.
+SaveResult saveExport(OutputFile &out, const LoggerStatus &status, const RecordMemory &memory,
+                      const std::function<bool()> &keepGoing);
 
 // Records in the export file of `memory`.
 quint64 exportRecords(const RecordMemory &memory);

@@ -33,6 +33,8 @@ QString openFailureText(const QString &name, const QString &systemReason)
     // The usual first-day trap on Linux: the device belongs to a group the user is not in.
     if (systemReason.contains(QLatin1String("ermission")))
         text += QStringLiteral(" (the user must be in the group that owns the device, 'dialout' on Debian)");
+    else if (systemReason.contains(QLatin1String("ioctl")))
+        text += QStringLiteral(" (not a serial port)");
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include "periods.h"
 #include "statusdisplay.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 
 #include <algorithm>
@@ -31,14 +32,17 @@ QString valueText(double value, int decimals)
     return std::isnan(value) ? QStringLiteral("-") : fixedText(value, decimals);
 }
 
-QJsonValue jsonNumber(double value)
+// Rounded as the table shows it, so that JSON and screen agree to the last digit.
+QJsonValue jsonNumber(double value, int decimals = 1)
 {
-    return std::isnan(value) ? QJsonValue() : QJsonValue(value);
+    return std::isnan(value) ? QJsonValue() : QJsonValue(fixedText(value, decimals).toDouble());
 }
 
+// ISO 8601 of the logger's clock, which keeps no time zone, as every JSON of the program.
 QJsonValue jsonStamp(qint64 time)
 {
-    return known(time) ? QJsonValue(stampText(time)) : QJsonValue();
+    return known(time) ? QJsonValue(QDateTime::fromSecsSinceEpoch(time, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")))
+                       : QJsonValue();
 }
 
 QString periodText(qint64 seconds)
@@ -63,8 +67,10 @@ CampaignStatistics computeStatistics(const ExportData &data, const std::vector<C
     const std::vector<qint64> &t = data.times;
     result.records = qint64(t.size());
     result.overflowRecords = std::count(data.rowKinds.begin(), data.rowKinds.end(), ExportData::Overflow);
+    // The campaign that can be seen starts after the records lost to the wrap-around: their
+    // stamps would stretch the time axis and the duration over days of nothing.
     for (size_t i = 0; i < t.size(); ++i) {
-        if (!known(t[i]))
+        if (!known(t[i]) || data.rowKinds[i] == ExportData::Overflow)
             continue;
         if (!known(result.firstStamp))
             result.firstStamp = t[i];
@@ -186,38 +192,45 @@ QList<QStringList> campaignSummary(const ExportData &data, const CampaignStatist
 
 QJsonObject statisticsJson(const ExportData &data, const CampaignStatistics &statistics)
 {
-    QJsonObject root;
-    root[QStringLiteral("file")] = data.fileName;
-    root[QStringLiteral("serial")] = data.serial;
-    root[QStringLiteral("type")] = data.typeName;
-    root[QStringLiteral("records")] = statistics.records;
-    root[QStringLiteral("overflow_records")] = statistics.overflowRecords;
-    root[QStringLiteral("period_seconds")] = statistics.periodSeconds;
-    root[QStringLiteral("first")] = jsonStamp(statistics.firstStamp);
-    root[QStringLiteral("last")] = jsonStamp(statistics.lastStamp);
-    root[QStringLiteral("duration_seconds")] = statistics.duration();
     QJsonArray columns;
     for (int c = 0; c < int(statistics.columns.size()); ++c) {
         const ColumnStatistics &s = statistics.columns[size_t(c)];
-        QJsonObject column;
-        column[QStringLiteral("name")] = data.columnNames.value(c);
-        column[QStringLiteral("unit")] = data.units.value(c);
-        column[QStringLiteral("count")] = s.count;
-        column[QStringLiteral("minimum")] = jsonNumber(s.minimum);
-        column[QStringLiteral("minimum_at")] = jsonStamp(s.minimumTime);
-        column[QStringLiteral("maximum")] = jsonNumber(s.maximum);
-        column[QStringLiteral("maximum_at")] = jsonStamp(s.maximumTime);
-        column[QStringLiteral("mean")] = jsonNumber(s.mean);
-        column[QStringLiteral("mean_kinetic_temperature")] = jsonNumber(s.meanKinetic);
-        column[QStringLiteral("lower_limit")] = jsonNumber(s.limits.low);
-        column[QStringLiteral("upper_limit")] = jsonNumber(s.limits.high);
-        column[QStringLiteral("seconds_below")] = s.secondsBelow;
-        column[QStringLiteral("seconds_above")] = s.secondsAbove;
-        column[QStringLiteral("excursions")] = s.excursions;
-        columns.append(column);
+        columns.append(QJsonObject{
+            {QStringLiteral("name"), data.columnNames.value(c)},
+            {QStringLiteral("unit"), data.units.value(c)},
+            {QStringLiteral("count"), s.count},
+            {QStringLiteral("minimum"), jsonNumber(s.minimum)},
+            {QStringLiteral("minimumAt"), jsonStamp(s.minimumTime)},
+            {QStringLiteral("maximum"), jsonNumber(s.maximum)},
+            {QStringLiteral("maximumAt"), jsonStamp(s.maximumTime)},
+            {QStringLiteral("mean"), jsonNumber(s.mean, 2)},
+            {QStringLiteral("meanKineticTemperature"), jsonNumber(s.meanKinetic, 2)},
+            {QStringLiteral("lowerLimit"), std::isnan(s.limits.low) ? QJsonValue() : QJsonValue(s.limits.low)},
+            {QStringLiteral("upperLimit"), std::isnan(s.limits.high) ? QJsonValue() : QJsonValue(s.limits.high)},
+            {QStringLiteral("secondsBelow"), s.secondsBelow},
+            {QStringLiteral("secondsAbove"), s.secondsAbove},
+            {QStringLiteral("excursions"), s.excursions},
+        });
     }
-    root[QStringLiteral("columns")] = columns;
-    return root;
+    const QString typeName = screenNameOf(data.deviceType);
+    return QJsonObject{
+        {QStringLiteral("file"), data.fileName},
+        {QStringLiteral("serialNumber"), data.serial},
+        {QStringLiteral("deviceType"), data.deviceType ? QJsonValue(data.deviceType) : QJsonValue()},
+        {QStringLiteral("typeName"), typeName.isEmpty() ? QJsonValue() : QJsonValue(typeName)},
+        {QStringLiteral("records"), statistics.records},
+        {QStringLiteral("lostRecords"), statistics.overflowRecords},
+        {QStringLiteral("periodSeconds"), statistics.periodSeconds ? QJsonValue(statistics.periodSeconds) : QJsonValue()},
+        {QStringLiteral("firstRecord"), jsonStamp(statistics.firstStamp)},
+        {QStringLiteral("lastRecord"), jsonStamp(statistics.lastStamp)},
+        {QStringLiteral("durationSeconds"), statistics.duration()},
+        {QStringLiteral("columns"), columns},
+    };
+}
+
+QString noChartText(const ExportData &data)
+{
+    return data.rowCount() ? QStringLiteral("No time stamps to draw") : QStringLiteral("No records to draw");
 }
 
 std::vector<QPointF> reduceMinMax(const std::vector<qint64> &times, const std::vector<double> &values,

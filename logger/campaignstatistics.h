@@ -40,6 +40,7 @@ struct CampaignStatistics {
     std::vector<ColumnStatistics> columns;
     qint64 duration() const;                   // 0 without two stamps
 };
+// The stamps, the period and the duration are those of the records that were not lost.
 
 // Mean kinetic temperature, activation energy over the gas constant.
 constexpr double MKT_DELTA_H_OVER_R = 10000.0;
@@ -64,6 +65,9 @@ QJsonObject statisticsJson(const ExportData &data, const CampaignStatistics &sta
 QString limitText(double limit);
 // Reads a limit typed by the user: empty is no limit (NaN); false for text that is no number.
 bool parseLimit(const QString &text, double &limit);
+
+// What an empty chart says: no records, or none with a time stamp.
+QString noChartText(const ExportData &data);
 
 // Min/max reduction for drawing: the rows with times in [from, to] (seconds) fall into
 // `buckets` equal columns; each column keeps its minimum and maximum in time order, so

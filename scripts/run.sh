@@ -7,7 +7,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 export BUILD_DIR=${BUILD_DIR:-$root/build}
-"$root/scripts/build.sh"
+# Only what is shown: the window, the simulated logger and the screenshot tools (the tests
+# and benchmarks are built by scripts/test.sh and scripts/bench.sh).
+BUILD_TARGETS="vantorel vantorel-logger-sim vantorel-screenshot vantorel-sim-export" "$root/scripts/build.sh"
 build=$BUILD_DIR
 
 session="$root/run/$(date +%Y%m%d_%H%M%S)"

@@ -4,6 +4,7 @@
 #include "exportdownload.h"
 #include "exportfile.h"
 #include "manageserialport.h"
+#include "outputfile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,7 +30,14 @@ DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, c
     callbacks.cancelled = cancelled;
     callbacks.retryFailedBlock = [&] { return !(cancelled && cancelled()) && retriesLeft-- > 0; };
 
-    // The one place where a station reads a logger's campaign and writes its file.
+    // The one place where a station reads a logger's campaign and writes its file. The file
+    // is created first: a directory that cannot be written costs no download.
+    OutputFile out(report.file);
+    if (!out.open(QIODevice::WriteOnly)) {
+        report.outcome = DownloadOutcome::FileFailed;
+        report.error = QStringLiteral("cannot write ") + out.errorMessage();
+        return report;
+    }
     Device::RecordMemory memory;
     const Device::DownloadResult result = Device::readRecordMemory(port, status, memory, callbacks);
     if (result != Device::DownloadResult::Complete || (cancelled && cancelled())) {
@@ -38,15 +46,20 @@ DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, c
                                                                  : QStringLiteral("interrupted; no file was written");
         return report;
     }
-    const auto keepGoing = [&cancelled] { return !(cancelled && cancelled()); };
-    if (!Device::saveExportFile(report.file, status, memory, keepGoing, &report.error)) {
-        report.outcome = report.error.isEmpty() ? DownloadOutcome::Interrupted : DownloadOutcome::FileFailed;
-        if (report.error.isEmpty())
-            report.error = QStringLiteral("interrupted; no file was written");
-        return report;
+    switch (Device::saveExport(out, status, memory, [&cancelled] { return !(cancelled && cancelled()); })) {
+    case Device::SaveResult::Saved:
+        report.outcome = DownloadOutcome::Read;
+        report.records = report.newRecords = Device::exportRecords(memory);
+        break;
+    case Device::SaveResult::Stopped:
+        report.outcome = DownloadOutcome::Interrupted;
+        report.error = QStringLiteral("interrupted; no file was written");
+        break;
+    case Device::SaveResult::WriteFailed:
+        report.outcome = DownloadOutcome::FileFailed;
+        report.error = QStringLiteral("cannot write ") + out.errorMessage();
+        break;
     }
-    report.outcome = DownloadOutcome::Read;
-    report.records = report.newRecords = Device::exportRecords(memory);
     return report;
 }
 

@@ -4,15 +4,47 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMutex>
 #include <QTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 void ScratchDirectory::writeConfig(const QByteArray &iniText)
 {
     QFile file(dir.filePath(QStringLiteral("config.ini")));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(iniText);
+}
+
+static const QByteArray earlierFile(60000, 'e');
+
+RefusingPlaces::RefusingPlaces(const QString &directory, const QString &file) : dir(directory), name(file)
+{
+    const auto mount = [&](const char *place, unsigned long flags) {
+        return dir.mkdir(place) && ::mount("tmpfs", QFile::encodeName(dir.filePath(place)), "tmpfs", flags, "size=64k") == 0;
+    };
+    QFile earlier(dir.filePath("tmp/" + name));
+    ready = mount("tmp", 0) && mount("ro", MS_RDONLY) && earlier.open(QIODevice::WriteOnly)
+        && earlier.write(earlierFile) == earlierFile.size() && earlier.flush()
+        && ::mknod(QFile::encodeName(dir.filePath("full")), S_IFCHR | 0666, makedev(1, 7)) == 0;
+}
+
+RefusingPlaces::~RefusingPlaces()
+{
+    for (const char *place : {"tmp", "ro"})
+        ::umount2(QFile::encodeName(dir.filePath(place)), MNT_DETACH);
+}
+
+bool RefusingPlaces::untouched() const
+{
+    QFile earlier(dir.filePath("tmp/" + name));
+    return QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden) == QStringList(name)
+        && earlier.open(QIODevice::ReadOnly) && earlier.readAll() == earlierFile && QFileInfo(dir.filePath("full")).exists()
+        && !QFileInfo(dir.filePath("full")).isFile();
 }
 
 std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory, const sim::LoggerConfig &config,

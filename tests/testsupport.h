@@ -27,6 +27,18 @@ private:
     QString previous;
 };
 
+// Places in `directory` that refuse what is written there (as root): tmp/ a 64 KiB tmpfs almost
+// filled by an earlier file tmp/NAME, ro/ a read-only tmpfs, and `full` a device node that
+// refuses every write, as /dev/full does, without putting the machine's own at risk.
+struct RefusingPlaces {
+    RefusingPlaces(const QString &directory, const QString &name);
+    ~RefusingPlaces();
+    bool untouched() const;   // the earlier file alone and unchanged in tmp/, the device still one
+    QDir dir;
+    QString name;
+    bool ready = false;
+};
+
 // A simulated logger on a pty whose link lives in `directory`.
 std::unique_ptr<sim::PtyLogger> startLogger(const QString &directory, const sim::LoggerConfig &config = {},
                                             const sim::FaultConfig &faults = {}, const sim::LineConfig &line = {});

@@ -3,6 +3,7 @@
 
 #include "downloaddriver.h"
 #include "exportfile.h"
+#include "portaccess.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -114,10 +115,10 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("port from config.ini") << QStringList{"status"} << true << false << -1 << 0 << "";
         QTest::newRow("no port anywhere") << QStringList{"status"} << false << false << -1 << 2 << "no port";
-        QTest::newRow("missing port") << QStringList{"live", "--port", "/nonexistent/ttyX"} << false << false << -1 << 1 << "cannot open the port";
+        QTest::newRow("missing port") << QStringList{"live", "--port", "/nonexistent/ttyX"} << false << false << -1 << 1 << "ttyX: No such file or directory";
+        QTest::newRow("not a serial port") << QStringList{"live", "--port", "/dev/null"} << false << false << -1 << 1 << "null: Inappropriate ioctl for device (not a serial port)";
         QTest::newRow("silent logger") << QStringList{"read", "--port", "PORT"} << false << true << -1 << 1 << "no logger answers";
         QTest::newRow("logger gone during read") << QStringList{"read", "--port", "PORT"} << false << false << 40 << 1 << "could not be read";
-        QTest::newRow("file cannot be written") << QStringList{"read", "--port", "PORT", "-o", "missing/out.tsv"} << false << false << -1 << 3 << "cannot write missing/out.tsv";
         QTest::newRow("start off a terminal without --yes") << QStringList{"start", "--port", "PORT", "--period", "1h"} << false << false << -1 << 2 << "--yes";
         QTest::newRow("unknown period") << QStringList{"start", "--port", "PORT", "--period", "1 h", "--yes"} << false << false << -1 << 2 << "--period takes";
     }
@@ -145,6 +146,42 @@ private slots:
         // A failure writes no file, and nothing reaches the logger's memory.
         QCOMPARE(filesIn(dir.path()).filter(".tsv"), QStringList());
         QVERIFY(!requestLog(*logger).join(',').contains("w "));
+    }
+
+    // The user not in the device's group, the first-day trap on Linux (root cannot meet it).
+    void portPermissionHint()
+    {
+        QVERIFY(Device::openFailureText("ttyS0", "Permission denied").endsWith("'dialout' on Debian)"));
+    }
+
+    // Where `read -o` writes (see RefusingPlaces): nothing there before is replaced or altered
+    // but the file a link points to, and a place that cannot be written is refused before the
+    // logger is asked for anything.
+    void outputTargets_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("error");   // "cannot write" exits with 3
+        QTest::newRow("full disk") << "tmp/out.tsv" << "cannot write tmp/out.tsv: No space left on device";
+        QTest::newRow("device refusing writes") << "full" << "cannot write full: No space left on device";
+        QTest::newRow("symbolic link") << "link" << "300 records written to link";
+        QTest::newRow("missing folder") << "missing/out.tsv" << "cannot write missing/out.tsv: No such file or directory";
+        QTest::newRow("read-only folder") << "ro/out.tsv" << "cannot write ro/out.tsv: Read-only file system";
+    }
+
+    void outputTargets()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, error);
+        ScratchDirectory dir;
+        auto logger = startLogger(dir.path(), frozenLogger(3, 1200));   // 9 KiB of lines
+        RefusingPlaces places(dir.path(), "out.tsv");
+        QVERIFY(places.ready && QFile::link("linked.tsv", dir.filePath("link")));
+        const Run run = runCli({"read", "--port", logger->linkPath(), "-o", target}, dir.path());
+        QCOMPARE(run.exitCode, error.startsWith("cannot") ? 3 : 0);
+        QCOMPARE(QString::fromUtf8(run.err).trimmed(), "vantorel-cli: " + error);
+        QVERIFY(places.untouched() && QFileInfo(dir.filePath("link")).isSymLink());
+        QCOMPARE(readFile(dir.filePath("linked.tsv")), run.exitCode ? QByteArray() : expectedExport(*logger, exportHeader(0x12345, 3)));
+        QVERIFY(target.startsWith("missing") || target.startsWith("ro") ? requestLog(*logger).isEmpty() : blockReads(*logger) > 0);
     }
 
     void statusJson()

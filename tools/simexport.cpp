@@ -5,12 +5,12 @@
 
 #include "devicetypes.h"
 #include "exportfile.h"
+#include "outputfile.h"
 #include "periods.h"
 #include "records.h"
 #include "simulatedlogger.h"
 
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QTextStream>
 
 int main(int argc, char *argv[])
@@ -45,9 +45,9 @@ int main(int argc, char *argv[])
     RecordPass pass(params, image.data());
     while (!pass.atEnd())
         pass.writeLines(text, 65536);
-    QSaveFile file(arguments[1]);
+    OutputFile file(arguments[1]);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        QTextStream(stderr) << arguments[1] << ": " << file.errorString() << '\n';
+        QTextStream(stderr) << file.errorMessage() << '\n';
         return 1;
     }
     return 0;
