@@ -189,7 +189,7 @@ private slots:
     {
         QTest::addColumn<int>("unplugAfter");   // >= 0: the third logger is pulled out after that many requests
         QTest::newRow("three loggers") << -1;
-        QTest::newRow("one pulled out during its download") << 40;
+        QTest::newRow("one pulled out during its download") << 150;
     }
 
     void readAllMatchesSingleReads()
