@@ -166,7 +166,7 @@ bool MainWindow::wakeUpLogger()
     // A port whose adapter was pulled out and put back between two looks of the port
     // watcher is closed without a plug event: try it again.
     if (!portManager->isOpen())
-        reopenConfiguredPort();
+        Device::reopenConfiguredPort(*portManager);
     return !state.quitting && Device::wakeUp(*portManager);
 }
 
@@ -222,12 +222,7 @@ void MainWindow::com_open()
     // The adapter came back: reopen it now if nothing else uses the wire; otherwise the
     // next refresh or wake-up finds the port closed and reopens it.
     if (state.idle() && !portManager->isWaiting())
-        reopenConfiguredPort();
-}
-
-void MainWindow::reopenConfiguredPort()
-{
-    Device::reopenConfiguredPort(*portManager);
+        Device::reopenConfiguredPort(*portManager);
 }
 
 void MainWindow::connection_closed()

@@ -69,7 +69,6 @@ private:
     bool saveExportFile(bool written);
     // Start flow and shell
     bool wakeUpLogger();  // up to five wake-ups
-    void reopenConfiguredPort();
     // The one place where the situation changes, with the timer and the buttons.
     void enter(Situation situation);
     // True when `action` may run now; while busy it is kept for later.

@@ -8,6 +8,7 @@
 #include "loggerstatus.h"
 #include "manageserialport.h"
 #include "outputfile.h"
+#include "portaccess.h"
 #include "retrybox.h"
 #include "settings.h"
 
@@ -76,7 +77,7 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         if (!askRetryCom(&progress, state))
             return false;
         if (!portManager->isOpen())
-            reopenConfiguredPort();
+            Device::reopenConfiguredPort(*portManager);
         return true;
     };
     if (Device::readRecordMemory(*portManager, loggerStatus, recordMemory, callbacks)

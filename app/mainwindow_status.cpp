@@ -4,10 +4,11 @@
 #include "ui_mainwindow.h"
 
 #include "devicetypes.h"
-#include "frame.h"
+#include "codecs.h"
 #include "livereadings.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
+#include "portaccess.h"
 #include "statusdisplay.h"
 
 #include <QTimer>
@@ -28,7 +29,7 @@ void MainWindow::timerSlot()
     enter(Situation::Refreshing);
     timer->stop();
     if (!portManager->isOpen())
-        reopenConfiguredPort();
+        Device::reopenConfiguredPort(*portManager);
     if (!portManager->wakeUpDevice()) {
         // Refused because another transaction waits: not the logger's silence.
         if (portManager->isWaiting()) {

@@ -3,10 +3,10 @@
 #include "cli.h"
 
 #include "clock.h"
+#include "codecs.h"
 #include "devicetypes.h"
 #include "exportdownload.h"
 #include "exportfile.h"
-#include "frame.h"
 #include "loggerdevice.h"
 #include "outputfile.h"
 #include "periods.h"

@@ -2,8 +2,8 @@
 
 #include "cli.h"
 
+#include "codecs.h"
 #include "devicetypes.h"
-#include "frame.h"
 #include "loggerdownload.h"
 #include "metricsserver.h"
 #include "monitor.h"

@@ -10,7 +10,7 @@
 namespace SettingsKey {
 inline const QString comPort = QStringLiteral("COM/COM_PORT");
 inline const QString timeoutBase = QStringLiteral("COM_TIMEOUT/BASE");
-inline const QString timeoutCoeffOver4 = QStringLiteral("COM_TIMEOUT/COEFF_OVER_4");
+// COM_TIMEOUT/COEFF_OVER_4 may stand in the file too: kept there for compatibility, read by nothing.
 inline const QString connectionX = QStringLiteral("WINDOW_POS/COM_CONFIG_WIN_X");
 inline const QString connectionY = QStringLiteral("WINDOW_POS/COM_CONFIG_WIN_Y");
 inline const QString startX = QStringLiteral("WINDOW_POS/START_WIN_X");

@@ -41,8 +41,7 @@ StatusOutcome readStatus(ManageSerialPort &port, LoggerStatus &s)
     outcome.identified = port.readBlocksRetry(0, Register::identityProbe, 1, STATUS_ATTEMPTS);
     if (!outcome.identified)
         return outcome;
-    const quint8 *f = port.replyFrame();
-    s.address = quint32(f[1]) << 24 | quint32(f[2]) << 16 | quint32(f[3]) << 8 | f[4];
+    s.address = port.replyAddress();
 
     auto read = [&](quint32 reg) { return port.readBlocksRetry(s.address, reg, 1, STATUS_ATTEMPTS); };
     const quint8 *p = port.replyData();

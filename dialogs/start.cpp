@@ -16,7 +16,7 @@
 #include <QDebug>
 
 start::start(ManageSerialPort *portManager, WindowState *state, QWidget *parent)
-    : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state ? state : &ownState)
+    : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state)
 {
     ui->setupUi(this);
 }

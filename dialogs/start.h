@@ -19,7 +19,7 @@ class start : public QDialog
 
 public:
     // `state` is the window's; the campaign sequence marks it busy while it runs.
-    explicit start(ManageSerialPort *portManager, WindowState *state = nullptr, QWidget *parent = nullptr);
+    start(ManageSerialPort *portManager, WindowState *state, QWidget *parent = nullptr);
     ~start() override;
 
     // Escape closes like the title bar does, so the window always hears of it.
@@ -45,7 +45,6 @@ private:
     QDateTime memoryFullDate;
     // While the sequence runs, nothing may start a second one or close the dialog.
     bool sequenceRunning() const;
-    WindowState ownState;
     WindowState *state;
 };
 

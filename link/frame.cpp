@@ -205,17 +205,8 @@ void dumpFrame(const FrameBuffer &buffer)
                  + hexBytes(buffer.data.data(), len));
 }
 
-quint8 toBcd(quint8 value)
+quint32 answerDeviceAddress(const FrameBuffer &answer)
 {
-    return quint8((value / 10) * 16 + value % 10);
-}
-
-quint8 fromBcd(quint8 byte)
-{
-    return quint8((byte >> 4) * 10 + (byte & 0x0F));
-}
-
-QString formatDeviceAddress(quint32 address)
-{
-    return QStringLiteral("%1").arg(address, address <= 0xFFFF ? 4 : 8, 16, QLatin1Char('0')).toUpper();
+    const auto &f = answer.data;
+    return quint32(f[1]) << 24 | quint32(f[2]) << 16 | quint32(f[3]) << 8 | f[4];
 }

@@ -60,8 +60,7 @@ void dumpFrame(const FrameBuffer &buffer);
 // "c0 06 c1 " form used by the debug dumps.
 QString hexBytes(const quint8 *bytes, int count);
 
-quint8 toBcd(quint8 value);
-quint8 fromBcd(quint8 byte);
-QString formatDeviceAddress(quint32 address);
+// The address of the logger that sent an answer: bytes 1..4 of the frame, big-endian.
+quint32 answerDeviceAddress(const FrameBuffer &answer);
 
 #endif

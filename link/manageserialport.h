@@ -33,11 +33,12 @@ public:
     void setTimeoutBase(int ms);
     // The port whose plug and unplug emit comopen() and comclose().
     void setWatchedPort(const QString &name) { watchedName = name; }
-    QString watchedPort() const { return watchedName; }
 
     // Answer of the last transaction (0xFF bytes after a failed one).
     const quint8 *replyData() const { return rxFrame.data.data() + 10; }
     const quint8 *replyFrame() const { return rxFrame.data.data(); }
+    // The address of the logger that sent the last answer.
+    quint32 replyAddress() const { return answerDeviceAddress(rxFrame); }
     int replyLength() const { return rxFrame.length; }
 
     bool sendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);

@@ -1,6 +1,6 @@
 #include "campaign.h"
 
-#include "frame.h"
+#include "codecs.h"
 
 namespace {
 

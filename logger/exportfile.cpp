@@ -1,7 +1,7 @@
 #include "exportfile.h"
 
 #include "devicetypes.h"
-#include "frame.h"
+#include "codecs.h"
 
 QByteArray exportHeader(quint32 address, quint8 deviceType)
 {

@@ -167,10 +167,10 @@ private:
             data.times.reserve(reserve);
             data.rowKinds.reserve(reserve);
             data.typeName = data.columnNames.join(QStringLiteral(", "));
-            for (quint8 code = 1; code <= 10; ++code) {
-                if (QString::fromLatin1(exportNameOf(code)).split(QLatin1Char('\t')) == data.columnNames
-                    && QString::fromLatin1(exportUnitsOf(code)).split(QLatin1Char('\t')) == data.units) {
-                    data.deviceType = code;
+            for (const DeviceType &type : knownDeviceTypes()) {
+                if (QString::fromLatin1(type.exportName).split(QLatin1Char('\t')) == data.columnNames
+                    && QString::fromLatin1(type.exportUnits).split(QLatin1Char('\t')) == data.units) {
+                    data.deviceType = type.code;
                     break;
                 }
             }

@@ -1,6 +1,7 @@
 #ifndef VANTOREL_LIVEREADINGS_H
 #define VANTOREL_LIVEREADINGS_H
 
+#include "devicetypes.h"
 #include "loggerstatus.h"
 
 #include <QList>
@@ -8,17 +9,9 @@
 
 #include <array>
 
-// One read of the live display: which register, how many blocks, and whether the
-// display gives up when it fails.
-struct LiveRead {
-    quint32 reg;
-    quint8 blocks;
-    bool stopOnFailure;
-};
-
-// Reads of one refresh, in order; empty for unknown types. After a successful read of a
-// type 1 logger the caller also writes the byte 1 to register 0x44 (writeByteNoReply):
-// the plan holds reads only.
+// Reads of one refresh, in order; empty for unknown types. After a successful read of 0x40
+// a type that acknowledgesLiveReading() is also written the byte 1 at register 0x44
+// (writeByteNoReply): the plan holds reads only.
 QList<LiveRead> liveReadPlan(quint8 deviceType);
 
 // The answers of those reads, by register.

@@ -1,5 +1,6 @@
 #include "records.h"
 
+#include "devicetypes.h"
 #include "periods.h"
 #include "statusdisplay.h"
 
@@ -34,15 +35,15 @@ quint64 overflowEnd(const RecordPassParams &params)
     return quint64(qMax<qint64>(0, qint64(params.endAddress) - params.topAddress + margin + 1));
 }
 
-float humidity(int word)
+// The text of one value column, the same for the line writer and the fast pass.
+QByteArray columnText(const RecordColumn &column, quint16 word, const RecordPassParams &params)
 {
-    const float rh = float(word * (word * -0.0000028 + 0.0405) - 4.0);
-    return rh > 100 ? 100 : rh < 0 ? 0 : rh;
+    return fixedBytes(column.value(word, params), column.decimals);
 }
 
-QByteArray fixed1(double value)
+int columnCount(const DeviceType &type)
 {
-    return fixedBytes(value, 1);
+    return type.columns[1].value ? 2 : type.columns[0].value ? 1 : 0;
 }
 
 } // namespace
@@ -87,29 +88,17 @@ QByteArray writeRecordLine(const RecordPassParams &params, const quint8 *memoryI
         return line + "\r\n";
     }
 
+    const DeviceType *type = deviceTypeInfo(params.deviceType);
+    if (!type)
+        return line + "\r\n";
+    if (firstRecord && type->firstRecordText)
+        return line + type->firstRecordText + "\r\n";
     const quint64 i = readAddress & params.topAddress;
-    const quint16 wordA = wordAt(memoryImage, i);
-    const qint16 a = qint16(wordA);
-    const qint16 b = qint16(wordAt(memoryImage, i + 2));
-    const qint16 calibrationA = qint16(params.calibrationA);
-
-    switch (params.deviceType) {
-    case 1: line += fixed1(a * 0.0625); break;
-    case 2: line += firstRecord ? QByteArray("0") : QByteArray::number(a); break;
-    case 3: line += fixed1((a - 3960) / 100.0) + '\t' + fixed1(humidity(b)); break;
-    case 4:
-    case 9: line += firstRecord ? QByteArray("-") : fixed1(periodScaledValue(wordA, params.periodSeconds)); break;
-    case 5: line += fixed1((calibrationA + a) / 256.0); break;
-    case 6: line += fixed1(a * 0.125) + '\t' + fixed1(b * 0.125); break;
-    case 7:
-        // Power before voltage, the order of the header's columns.
-        line += firstRecord ? QByteArray("-\t-")
-                            : fixed1(periodScaledValue(wordA, params.periodSeconds)) + '\t'
-                                  + fixed1(b * 2 / 25.0 * params.calibrationB / 2300.0);
-        break;
-    case 8: line += QByteArray::number(a); break;
-    case 10: line += fixed1(a * 0.125 * 3.93 * 1.09) + '\t' + fixed1(b * 0.125); break;
-    default: break;
+    const quint16 words[2] = {wordAt(memoryImage, i), wordAt(memoryImage, i + 2)};
+    for (int c = 0; c < columnCount(*type); ++c) {
+        if (c > 0)
+            line += '\t';
+        line += columnText(type->columns[c], words[c], params);
     }
     return line + "\r\n";
 }
@@ -118,15 +107,13 @@ QByteArray writeRecordLine(const RecordPassParams &params, const quint8 *memoryI
 // on first use, so a download formats each distinct value once, whatever its length.
 namespace {
 
-enum class Rule { None, Sixteenth, HygroTemperature, Humidity, Scaled, Calibrated, Eighth, TypeS, Voltage, Decimal };
-
 struct Entry {
     quint8 length;   // 0 until built
     char text[15];   // every rule's text fits: at most "-74694.3"
 };
 
 struct Column {
-    Rule rule = Rule::None;
+    const RecordColumn *rule = nullptr;
     std::vector<Entry> table;
 };
 
@@ -153,7 +140,6 @@ struct RecordPass::Private {
     char stamp[32];
     int dateLength = 0;
 
-    double value(Rule rule, quint16 word) const;
     const Entry &entry(Column &column, quint16 word);
     void setDay();
     void setTimeOfDay();
@@ -161,28 +147,11 @@ struct RecordPass::Private {
     char *writeLine(char *p);
 };
 
-double RecordPass::Private::value(Rule rule, quint16 word) const
-{
-    const qint16 w = qint16(word);
-    switch (rule) {
-    case Rule::Sixteenth: return w * 0.0625;
-    case Rule::HygroTemperature: return (w - 3960) / 100.0;
-    case Rule::Humidity: return humidity(w);
-    case Rule::Scaled: return periodScaledValue(word, params.periodSeconds);
-    case Rule::Calibrated: return (qint16(params.calibrationA) + w) / 256.0;
-    case Rule::Eighth: return w * 0.125;
-    case Rule::TypeS: return w * 0.125 * 3.93 * 1.09;
-    case Rule::Voltage: return w * 2 / 25.0 * params.calibrationB / 2300.0;
-    default: return 0;
-    }
-}
-
 const Entry &RecordPass::Private::entry(Column &column, quint16 word)
 {
     Entry &e = column.table[word];
     if (e.length == 0) {
-        const QByteArray text = column.rule == Rule::Decimal ? QByteArray::number(qint16(word))
-                                                             : fixedBytes(value(column.rule, word), 1);
+        const QByteArray text = columnText(*column.rule, word, params);
         e.length = quint8(qMin<qsizetype>(text.size(), sizeof e.text));
         std::memcpy(e.text, text.constData(), e.length);
     }
@@ -281,26 +250,13 @@ RecordPass::RecordPass(const RecordPassParams &params, const quint8 *memoryImage
     d->overflowEnd = overflowEnd(params);
     d->lines = (quint64(params.endAddress) + d->step - 1) / d->step;
 
-    Rule rules[2] = {Rule::None, Rule::None};
-    switch (params.deviceType) {
-    case 1: rules[0] = Rule::Sixteenth; break;
-    case 2: rules[0] = Rule::Decimal; d->placeholder = "0"; break;
-    case 3: rules[0] = Rule::HygroTemperature; rules[1] = Rule::Humidity; break;
-    case 4:
-    case 9: rules[0] = Rule::Scaled; d->placeholder = "-"; break;
-    case 5: rules[0] = Rule::Calibrated; break;
-    case 6: rules[0] = Rule::Eighth; rules[1] = Rule::Eighth; break;
-    case 7: rules[0] = Rule::Scaled; rules[1] = Rule::Voltage; d->placeholder = "-\t-"; break;
-    case 8: rules[0] = Rule::Decimal; break;
-    case 10: rules[0] = Rule::TypeS; rules[1] = Rule::Eighth; break;
-    default: break;
-    }
-    for (Rule rule : rules) {
-        if (rule == Rule::None)
-            break;
-        Column &column = d->columns[d->columnCount++];
-        column.rule = rule;
-        column.table.assign(65536, Entry{0, {}});
+    if (const DeviceType *type = deviceTypeInfo(params.deviceType)) {
+        d->placeholder = type->firstRecordText;
+        d->columnCount = columnCount(*type);
+        for (int c = 0; c < d->columnCount; ++c) {
+            d->columns[c].rule = &type->columns[c];
+            d->columns[c].table.assign(65536, Entry{0, {}});
+        }
     }
 
     d->stampValid = params.startTime.isValid();

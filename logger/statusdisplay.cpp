@@ -1,7 +1,6 @@
 #include "statusdisplay.h"
 
 #include "devicetypes.h"
-#include "frame.h"
 #include "periods.h"
 
 #include <charconv>
@@ -77,20 +76,6 @@ QString batteryText(quint8 batteryCode)
     case BatteryLevel::Good: break;
     }
     return QString();
-}
-
-QDateTime startTimeFromBcd(const quint8 *bytes)
-{
-    // A nibble above 9 is no BCD digit: the clock bytes are garbage, not a date.
-    for (int i = 0; i < 6; ++i)
-        if ((bytes[i] >> 4) > 9 || (bytes[i] & 0x0F) > 9)
-            return QDateTime(QDate(), QTime(), Qt::UTC);
-    const QDate date(2000 + fromBcd(bytes[0]), fromBcd(bytes[1]), fromBcd(bytes[2]));
-    const QTime time(fromBcd(bytes[3]), fromBcd(bytes[4]), fromBcd(bytes[5]));
-    // QDateTime would quietly turn an invalid time of day into midnight.
-    if (!date.isValid() || !time.isValid())
-        return QDateTime(QDate(), QTime(), Qt::UTC);
-    return QDateTime(date, time, Qt::UTC);
 }
 
 void completeStatus(LoggerStatus &status)

@@ -1,6 +1,7 @@
 #ifndef VANTOREL_STATUSDISPLAY_H
 #define VANTOREL_STATUSDISPLAY_H
 
+#include "codecs.h"
 #include "loggerstatus.h"
 
 #include <QByteArray>
@@ -23,10 +24,6 @@ QString freeMemoryText(float percent);            // "87%"
 enum class BatteryLevel { VeryLow, Low, Good };
 BatteryLevel batteryLevel(quint8 batteryCode);    // 0..2 very low, 3 low, 4 and above good
 QString batteryText(quint8 batteryCode);          // rich text, may be empty
-
-// The campaign start from the six BCD bytes of block 0x01000030 (year, month, day, hour,
-// minute, second), held as UTC; invalid when the fields are no date and time of day.
-QDateTime startTimeFromBcd(const quint8 *bytes);
 
 // Completes the derived fields: memorySizeCode 0/255 -> 2, recordSize, memoryTop,
 // freeMemoryPercent and loggerTime. loggerTime is left invalid when the period code or

@@ -1,5 +1,6 @@
 #include "simulatedlogger.h"
 
+#include "codecs.h"
 #include "frame.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "metrics.h"
 
+#include "codecs.h"
 #include "devicetypes.h"
-#include "frame.h"
 #include "statusdisplay.h"
 
 #include <prometheus/counter.h>

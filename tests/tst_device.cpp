@@ -41,6 +41,8 @@ private slots:
     void cleanup() { Clock::setSource({}); }
     void status_data();
     void status();
+    void liveReads_data();
+    void liveReads();
     void readOut_data();
     void readOut();
     void failedBlock_data();
@@ -106,6 +108,34 @@ void tst_Device::status()
     const sim::LoggedRequest last = a.requests().last();
     const bool told = last.function == 7 && last.registerAddress == 0x44 && last.argument == 1;
     QCOMPARE(told, type == 1);
+}
+
+void tst_Device::liveReads_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("requests");   // after the battery: register/blocks read, register=byte written
+    const QStringList sent = {"", "40/1 44=1", "44/1", "40/1 52/1", "44/1 53/1", "40/1", "52/1 40/1", "44/1 53/1",
+                              "40/2 52/1", "44/1 53/1", "52/1 40/1", ""};
+    for (int type = 1; type <= 11; ++type)
+        QTest::addRow("type %d", type) << type << sent[type];
+}
+
+// Each type's live registers, in the order the logger has always been asked.
+void tst_Device::liveReads()
+{
+    QFETCH(int, type);
+    sim::LoggerConfig config;
+    config.deviceType = quint8(type);
+    config.timeScale = 0;
+    Attached a(config);
+    LoggerStatus s;
+    QVERIFY(Device::readStatus(a.port, s).complete);
+    const qsizetype battery = a.requests().size();
+    Device::readLive(a.port, s);
+    QStringList sent;
+    for (const sim::LoggedRequest &r : a.requests().mid(battery + 1))
+        sent << QString::fromLatin1(r.function == 7 ? "%1=%2" : "%1/%2").arg(r.registerAddress, 0, 16).arg(r.argument);
+    QTEST(sent.join(QLatin1Char(' ')), "requests");
 }
 
 void tst_Device::readOut_data()

@@ -49,7 +49,7 @@ private slots:
             << header1 + "26/11/2014 16:52:00\t-\r\n26/11/2014 16:53:00\toverflow\t\r\n" << "nan |nan o|";
         QTest::newRow("overflow of 4 bytes, padded") << header3 + "29/02/2016 23:59:59\toverflow\toverflow\t\t\r\n" << "nan nan o|";
         QTest::newRow("truncated header") << QByteArray("Vantorel\t\r\n\t1234\r\n\tVantorel Temp\r\n") << "t.tsv, line 4:";
-        QTest::newRow("binary garbage") << QByteArray("\x7F" "ELF\x02\x01\x00\x00\x00\n\xFF\xFE", 14) << "t.tsv, line 1:";
+        QTest::newRow("binary garbage") << QByteArray("\x7F" "ELF\x02\x01\x00\x00\x00\n\xFF\xFE", 12) << "t.tsv, line 1:";
         QTest::newRow("units against names") << header3.left(header3.size() - 6) + "\r\n" << "t.tsv, line 4:";
         QTest::newRow("wrong column count") << header3 + "26/11/2014 16:52:00\t21.5\r\n" << "t.tsv, line 5:";
         QTest::newRow("bad date") << header1 + "26/11/2014 16:52:00\t1\r\n29/02/2015 10:00:00\t1\r\n" << "t.tsv, line 6:";

@@ -58,7 +58,9 @@ private slots:
         QTest::newRow("3") << QList<int>{3, 0, 0, 60} << QByteArray("\x17\xDE\x05\xDC") << false << QByteArray("21.5\t50.5");
         QTest::newRow("3: clamps") << QList<int>{3, 0, 0, 60} << QByteArray("\x00\x00\x1C\x40", 4) << false << QByteArray("-39.6\t100.0");
         QTest::newRow("3: negative RH") << QList<int>{3, 0, 0, 60} << QByteArray("\x00\x00\x00\x00", 4) << false << QByteArray("-39.6\t0.0");
+        QTest::newRow("2: first") << QList<int>{2, 0, 0, 60} << QByteArray("\x04\xD2") << true << QByteArray("0");
         QTest::newRow("4: first") << QList<int>{4, 0, 0, 60} << QByteArray("\x04\xD2") << true << QByteArray("-");
+        QTest::newRow("7: first") << QList<int>{7, 0, 4600, 60} << QByteArray("\x04\xD2\xFB\x1E") << true << QByteArray("-\t-");
         QTest::newRow("4: 240 s scales as 120 s") << QList<int>{4, 0, 0, 240} << QByteArray("\x04\xD2") << false << QByteArray("65.0");
         QTest::newRow("9: unsigned") << QList<int>{9, 0, 0, 60} << QByteArray("\xFF\xFF") << false << QByteArray("6989.0");
         QTest::newRow("5: offset") << QList<int>{5, 0xFF00, 0, 60} << QByteArray("\x1A\x00", 2) << false << QByteArray("25.0");

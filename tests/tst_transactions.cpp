@@ -1,6 +1,7 @@
 // The link: transactions on a real port (what goes on the wire, which answers are taken,
 // time-outs, retries, the link-state signals) and the small codecs as functions.
 
+#include "codecs.h"
 #include "frame.h"
 #include "manageserialport.h"
 #include "portaccess.h"
