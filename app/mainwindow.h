@@ -81,6 +81,7 @@ private:
     void setupCampaignMenu();
     void campaignDownloadCompleted(const QString &path);
     CampaignWindow *campaignWindow();
+    void showArchive();   // the archive's downloads, one opens in the campaign window
 
     QTimer *timer;
     Ui::MainWindow *ui;

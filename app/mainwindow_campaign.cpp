@@ -1,12 +1,15 @@
-// The "Campaign" menu: the last completed download or any export file in the campaign window.
+// The "Campaign" menu: the last completed download, any export file or an archived download
+// in the campaign window.
 
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "archivedialog.h"
 #include "campaignwindow.h"
 
 #include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
 
 void MainWindow::setupCampaignMenu()
 {
@@ -24,6 +27,32 @@ void MainWindow::setupCampaignMenu()
             openCampaignFile(path);
     });
     open->setObjectName(QStringLiteral("actionOpenExportFile"));
+    QAction *archive = menu->addAction(QStringLiteral("Archive..."), this, &MainWindow::showArchive);
+    archive->setObjectName(QStringLiteral("actionArchive"));
+}
+
+void MainWindow::showArchive()
+{
+    const Archive::Location location = Archive::Location::fromSettings();
+    if (!location.enabled())
+        return void(QMessageBox::information(this, QStringLiteral("Archive"),
+                                             QStringLiteral("The archive is switched off (ARCHIVE/ENABLED in config.ini).")));
+    auto *dialog = new ArchiveDialog(this);
+    dialog->setObjectName(QStringLiteral("archiveDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QString error;
+    if (!dialog->load(location, error)) {
+        delete dialog;
+        return void(QMessageBox::warning(this, QStringLiteral("Archive"), error));
+    }
+    connect(dialog, &ArchiveDialog::campaignOpened, this, [this](const ExportData &data) {
+        CampaignWindow *window = campaignWindow();
+        window->setCampaign(data);
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
+    dialog->show();
 }
 
 void MainWindow::campaignDownloadCompleted(const QString &path)

@@ -28,6 +28,8 @@ struct Location {
     static QString defaultSqlitePath();
     // ARCHIVE/URL and ARCHIVE/ENABLED of config.ini (the window's choice).
     static Location fromSettings();
+    bool isPostgres() const;      // a postgresql:// (or postgres://) URL
+    QString display() const;      // for messages: the URL without its password, or the file
 };
 
 // One stored download.
@@ -53,6 +55,8 @@ struct DownloadSummary {
 
 // What an audit event concerns.
 enum class EventKind { DownloadStored, ExportWritten, ReportWritten, CampaignStarted, LimitsChanged };
+// "downloadStored", "exportWritten", ...: the kind as stored, hashed and printed.
+QString eventKindName(EventKind kind);
 
 struct Event {
     qint64 id = 0;
@@ -85,9 +89,11 @@ public:
     qint64 storeDownload(const LoggerStatus &status, const QByteArray &image, QString *error);
 
     // The latest download of the same campaign: same address, type, start time, period code,
-    // memory size code and calibration, whatever its used bytes.
+    // memory size code and calibration, whatever its used bytes. Nothing with `error` empty
+    // when the archive holds none.
     std::optional<Download> latestOfCampaign(const LoggerStatus &status, QString *error);
 
+    // Nothing with `error` set when there is no such download, or the archive failed.
     std::optional<Download> download(qint64 id, QString *error);
     QVector<DownloadSummary> downloads(std::optional<quint32> address, QString *error);
 
@@ -95,6 +101,9 @@ public:
     QVector<Event> events(std::optional<quint32> address, QString *error);
 
     VerifyResult verify(QString *error);
+
+    // The newest schema this program knows; an archive with a newer one is refused.
+    static constexpr int SCHEMA_VERSION = 1;
 
 private:
     Store();

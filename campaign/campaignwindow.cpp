@@ -1,5 +1,6 @@
 #include "campaignwindow.h"
 
+#include "archivedcampaign.h"
 #include "campaignchartview.h"
 #include "campaignlimits.h"
 #include "exportfilereader.h"
@@ -371,6 +372,15 @@ void CampaignWindow::limitEdited(QTableWidgetItem *item)
     fillStatistics();
     updateLimitSeries();
     redraw();
+    recordInArchive(Archive::EventKind::LimitsChanged, limitsDetails(data, column, edited),
+                    QStringLiteral("The limits were changed"));
+}
+
+void CampaignWindow::recordInArchive(Archive::EventKind kind, const QJsonObject &details, const QString &done)
+{
+    QString error;
+    if (!recordEvent(Archive::Location::fromSettings(), kind, loggerAddress(data), details, error))
+        QMessageBox::warning(this, QStringLiteral("Archive"), done + QStringLiteral(", but the archive could not record it: ") + error);
 }
 
 void CampaignWindow::openFileDialog()
@@ -390,5 +400,6 @@ void CampaignWindow::exportReportDialog()
         return;
     QString error;
     if (!writePdfReport(path, data, stats, error))
-        QMessageBox::warning(this, QStringLiteral("Export PDF report"), error);
+        return void(QMessageBox::warning(this, QStringLiteral("Export PDF report"), error));
+    recordInArchive(Archive::EventKind::ReportWritten, reportDetails(path, data), QStringLiteral("The report was written"));
 }

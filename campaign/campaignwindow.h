@@ -1,6 +1,7 @@
 #ifndef VANTOREL_CAMPAIGNWINDOW_H
 #define VANTOREL_CAMPAIGNWINDOW_H
 
+#include "archive.h"
 #include "campaignstatistics.h"
 
 #include <QWidget>
@@ -51,6 +52,8 @@ private:
     void fillStatistics();
     void limitEdited(QTableWidgetItem *item);
     void updateLimitSeries();
+    // Appends the event to the archive of config.ini; says so when it could not.
+    void recordInArchive(Archive::EventKind kind, const QJsonObject &details, const QString &done);
     qint64 axisSeconds(const QDateTime &time) const;
     QDateTime axisTime(qint64 seconds) const;
 

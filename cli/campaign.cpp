@@ -3,6 +3,8 @@
 
 #include "cli.h"
 
+#include "archivedcampaign.h"
+#include "archiveoptions.h"
 #include "campaigncommands.h"
 #include "campaignlimits.h"
 #include "campaignreport.h"
@@ -52,6 +54,9 @@ int report(const QCommandLineParser &args)
     const QString output = args.value(QStringLiteral("output"));
     if (output.isEmpty())
         return fail(Usage, QStringLiteral("the report needs -o REPORT.pdf"));
+    Archive::Location archive;
+    if (int code = archiveLocation(args, &archive))
+        return code;
     ExportData data;
     CampaignStatistics statistics;
     if (int code = load(args, data, statistics))
@@ -61,8 +66,11 @@ int report(const QCommandLineParser &args)
     QString error;
     if (!writePdfReport(output, data, statistics, error))
         return fail(FileError, QStringLiteral("cannot write ") + error);
-    if (output != QLatin1String("-"))
-        message(QStringLiteral("report written to %1").arg(output));
+    if (output == QLatin1String("-"))
+        return Success;
+    message(QStringLiteral("report written to %1").arg(output));
+    if (!recordEvent(archive, Archive::EventKind::ReportWritten, loggerAddress(data), reportDetails(output, data), error))
+        return fail(Failure, QStringLiteral("the archive could not record the report: ") + error);
     return Success;
 }
 

@@ -21,6 +21,7 @@ struct Command {
     int (*run)(const QCommandLineParser &args);
     QString arguments = {};               // positional arguments in the help, e.g. "FILE.tsv"; none when empty
     bool needsGui = false;                // draws text (fonts): runs under QGuiApplication, offscreen
+    QString argumentsHelp = {};           // what the positional arguments are; the export file when empty
 };
 
 const QList<Command> &commands();
@@ -32,6 +33,7 @@ int read(const QCommandLineParser &args);
 int start(const QCommandLineParser &args);
 int stats(const QCommandLineParser &args);
 int report(const QCommandLineParser &args);
+int archive(const QCommandLineParser &args);
 int serve(const QCommandLineParser &args);
 
 // The station side of ports and read: every port probed, several loggers read at once.

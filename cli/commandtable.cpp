@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "archiveoptions.h"
 #include "metricsserver.h"
 #include "session.h"
 
@@ -57,10 +58,25 @@ const QList<Command> &commands()
         {QStringLiteral("stats"), QStringLiteral("Statistics of an export file, with the limits of config.ini."),
          {limitOption(), jsonOption()}, &stats, QStringLiteral("FILE.tsv")},
         {QStringLiteral("report"), QStringLiteral("PDF report of an export file: summary, statistics, limits, chart."),
-         {QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
-                             QStringLiteral("The PDF file to write, '-' for standard output."), QStringLiteral("REPORT.pdf")),
-          limitOption()},
+         QList<QCommandLineOption>{QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                                                      QStringLiteral("The PDF file to write, '-' for standard output."),
+                                                      QStringLiteral("REPORT.pdf")),
+                                   limitOption()}
+             + archiveOptions(),
          &report, QStringLiteral("FILE.tsv"), true},
+        {QStringLiteral("archive"), QStringLiteral("The archived downloads and the audit trail: list, export, verify, log."),
+         QList<QCommandLineOption>{
+             QCommandLineOption(QStringLiteral("logger"), QStringLiteral("list, log: only this logger's (serial number)."),
+                                QStringLiteral("SERIAL")),
+             QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                                QStringLiteral("export: the export file, '-' for standard output (default: the name "
+                                               "the read proposed, in the working directory)."),
+                                QStringLiteral("FILE")),
+             jsonOption()}
+             + archiveOptions(),
+         &archive, QStringLiteral("list|export ID|verify|log"), false,
+         QStringLiteral("list: the downloads; export ID: one as its export file; verify: every image hash and the "
+                        "audit chain (exit 1 when altered); log: the audit trail.")},
         {QStringLiteral("serve"), QStringLiteral("Watch every attached logger and serve their live readings to Prometheus."),
          {QCommandLineOption(QStringLiteral("listen"),
                              QStringLiteral("Address and port of the HTTP server (default 127.0.0.1:%1).").arg(Station::DEFAULT_HTTP_PORT),

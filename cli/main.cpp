@@ -30,7 +30,7 @@ QString toolHelp(const QCommandLineParser &parser)
     for (const Cli::Command &command : Cli::commands())
         text += QStringLiteral("  %1%2\n").arg(command.name, -8).arg(command.summary);
     return text + QStringLiteral("\n'vantorel-cli COMMAND --help' describes a command.\n"
-                                 "Exit status: 0 success, 1 no logger, line failure or refused programming, "
+                                 "Exit status: 0 success, 1 no logger, line failure, refused programming or archive failure, "
                                  "2 usage, 3 a file could not be read or written.\n");
 }
 
@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
     tool.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = tool.addHelpOption();
     const QCommandLineOption version = tool.addVersionOption();
-    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read, start, stats, report or serve"),
+    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read, start, stats, report, archive or serve"),
                                QStringLiteral("COMMAND [options]"));
     const QStringList arguments = QCoreApplication::arguments();
     if (!tool.parse(arguments))
@@ -107,7 +107,8 @@ int main(int argc, char *argv[])
         const QCommandLineOption commandHelp = parser.addHelpOption();
         parser.addOptions(command.options);
         if (!command.arguments.isEmpty())
-            parser.addPositionalArgument(command.arguments, QStringLiteral("The export file to read."));
+            parser.addPositionalArgument(command.arguments, command.argumentsHelp.isEmpty() ? QStringLiteral("The export file to read.")
+                                                                                            : command.argumentsHelp);
         const QString helpText = helpOf(parser, command.name);
         if (!parser.parse(QStringList{arguments.first()} + rest.mid(1)))
             return usage(parser.errorText(), helpText);

@@ -16,6 +16,9 @@ inline const QString connectionY = QStringLiteral("WINDOW_POS/COM_CONFIG_WIN_Y")
 inline const QString startX = QStringLiteral("WINDOW_POS/START_WIN_X");
 inline const QString startY = QStringLiteral("WINDOW_POS/START_WIN_Y");
 inline const QString exportDirectory = QStringLiteral("VT_DATA/DIR");
+// The archive: a postgresql:// URL or an SQLite file (empty: the default file); false switches it off.
+inline const QString archiveUrl = QStringLiteral("ARCHIVE/URL");
+inline const QString archiveEnabled = QStringLiteral("ARCHIVE/ENABLED");
 // Limits of the campaign window, per device type and value column (from 1), e.g.
 // CAMPAIGN_LIMITS/TYPE3_COLUMN2_LOW; a missing key is no limit.
 inline QString campaignLowerLimit(int deviceType, int column)

@@ -1,5 +1,6 @@
 // The campaign window on an export file, its limits in config.ini, and the PDF report.
 
+#include "archive.h"
 #include "campaignwindow.h"
 #include "downloaddriver.h"
 #include "mainwindow.h"
@@ -45,7 +46,8 @@ private slots:
     void windowShowsFileAndRemembersLimits()
     {
         ScratchDirectory scratch;
-        scratch.writeConfig("[CAMPAIGN_LIMITS]\nTYPE3_COLUMN2_HIGH=4O\n");  // a letter O: no limit, and said so
+        // A letter O: no limit, and said so.
+        scratch.writeConfig("[CAMPAIGN_LIMITS]\nTYPE3_COLUMN2_HIGH=4O\n[ARCHIVE]\nURL=trail.sqlite\n");
         const QString path = writeFile(scratch, fileText);
         CampaignWindow window;
         window.show();
@@ -60,6 +62,10 @@ private slots:
         auto *table = window.findChild<QTableWidget *>();
         table->item(StatisticsTable::UPPER_LIMIT_ROW, 0)->setText(QStringLiteral("8"));
         QCOMPARE(table->item(StatisticsTable::UPPER_LIMIT_ROW + 2, 0)->text(), QStringLiteral("00:01:00"));
+        QString error;
+        const auto trail = Archive::Store::open({scratch.filePath("trail.sqlite")}, &error)->events(0x1234, &error);
+        QCOMPARE(trail.size(), 1);
+        QCOMPARE(trail[0].details["high"].toDouble(), 8.0);
         CampaignWindow again;
         QVERIFY(again.openFile(path));
         QCOMPARE(again.statistics().columns[0].limits.high, 8.0);

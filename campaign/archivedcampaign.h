@@ -1,0 +1,35 @@
+#ifndef VANTOREL_ARCHIVEDCAMPAIGN_H
+#define VANTOREL_ARCHIVEDCAMPAIGN_H
+
+// What the campaign layer does with the archive: stored downloads made into export files
+// again, and the audit events of reports, limits and exports.
+
+#include "archive.h"
+#include "campaignstatistics.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+// The export file of a stored download, byte for byte the file its read wrote.
+QByteArray archivedExportText(const Archive::Download &download);
+// The name a read of it would have proposed: serial number and the download's local time.
+QString archivedExportName(const Archive::Download &download);
+// The stored download read as an export file, named archivedExportName().
+bool archivedCampaign(const Archive::Download &download, ExportData &data, QString &error);
+
+// Writes the export file of `download` whole or not at all, then records ExportWritten.
+enum class ArchivedExport { Written, FileFailed, NotRecorded };
+ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download &download, const QString &path,
+                                  QString &error);
+
+// Appends one event to the archive at `location`; true at once when it is switched off.
+bool recordEvent(const Archive::Location &location, Archive::EventKind kind, quint32 address,
+                 const QJsonObject &details, QString &error);
+quint32 loggerAddress(const ExportData &data);   // from the serial number of the file's header
+// A PDF report of `data` now at `path`: its file, SHA-256 and the export file it shows.
+QJsonObject reportDetails(const QString &path, const ExportData &data);
+// The limits of value column `column` (from 0) as they are now; null for no limit.
+QJsonObject limitsDetails(const ExportData &data, int column, const ColumnLimits &limits);
+
+#endif

@@ -1,0 +1,195 @@
+// archive list, export, verify and log: the stored downloads and the audit trail.
+
+#include "cli.h"
+
+#include "archivedcampaign.h"
+#include "archiveoptions.h"
+#include "codecs.h"
+#include "devicetypes.h"
+#include "session.h"
+
+#include <QJsonDocument>
+
+namespace Cli {
+
+namespace {
+
+const QString clockFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
+
+QString utcText(const QDateTime &time)
+{
+    return time.toUTC().toString(clockFormat) + QLatin1Char('Z');
+}
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+void writeLine(const QJsonObject &object)
+{
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void writeLine(const QStringList &fields)
+{
+    writeOut((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+}
+
+// The archive the options name, opened; a message and the exit status when it is not.
+int openArchive(const QCommandLineParser &args, std::unique_ptr<Archive::Store> &store)
+{
+    Archive::Location location;
+    if (int code = archiveLocation(args, &location))
+        return code;
+    if (!location.enabled())
+        return fail(Usage, QStringLiteral("the archive is switched off (--no-archive or ARCHIVE/ENABLED=false): name one with --archive"));
+    QString error;
+    store = Archive::Store::open(location, &error);
+    return store ? Success : fail(Failure, error);
+}
+
+// --logger SERIAL, as the window shows it ("1234", "00012345").
+int loggerFilter(const QCommandLineParser &args, std::optional<quint32> &address)
+{
+    if (!args.isSet(QStringLiteral("logger")))
+        return Success;
+    bool ok = false;
+    const QString serial = args.value(QStringLiteral("logger"));
+    address = serial.toUInt(&ok, 16);
+    return ok && serial.size() <= 8 ? Success : fail(Usage, QStringLiteral("--logger takes a serial number, e.g. 1234 or 00012345"));
+}
+
+int list(const QCommandLineParser &args, Archive::Store &store, std::optional<quint32> address)
+{
+    QString error;
+    const QVector<Archive::DownloadSummary> rows = store.downloads(address, &error);
+    if (!error.isEmpty())
+        return fail(Failure, error);
+    for (const Archive::DownloadSummary &row : rows) {
+        const QString start = row.startTime.isValid() ? row.startTime.toString(clockFormat) : QString();
+        if (args.isSet(jsonOption()))
+            writeLine(QJsonObject{{QStringLiteral("id"), double(row.id)},
+                                  {QStringLiteral("address"), double(row.address)},
+                                  {QStringLiteral("serialNumber"), formatDeviceAddress(row.address)},
+                                  {QStringLiteral("deviceType"), row.deviceType},
+                                  {QStringLiteral("typeName"), textOrNull(screenNameOf(row.deviceType))},
+                                  {QStringLiteral("startTime"), textOrNull(start)},
+                                  {QStringLiteral("records"), double(row.records)},
+                                  {QStringLiteral("downloadedAt"), utcText(row.downloadedAt)},
+                                  {QStringLiteral("host"), row.host}});
+        else
+            writeLine({QString::number(row.id), formatDeviceAddress(row.address), screenNameOf(row.deviceType),
+                       start.isEmpty() ? QStringLiteral("-") : start, QString::number(row.records),
+                       utcText(row.downloadedAt), row.host});
+    }
+    return Success;
+}
+
+int exportDownload(const QCommandLineParser &args, Archive::Store &store, const QString &idText)
+{
+    bool ok = false;
+    const qint64 id = idText.toLongLong(&ok);
+    if (!ok || id <= 0)
+        return fail(Usage, QStringLiteral("archive export takes a download id (archive list shows them)"));
+    QString error;
+    const std::optional<Archive::Download> download = store.download(id, &error);
+    if (!download)
+        return fail(Failure, error);
+    QString target = args.value(QStringLiteral("output"));
+    if (target == QLatin1String("-")) {
+        binaryStandardOutput();
+        writeOut(archivedExportText(*download));
+        return Success;
+    }
+    if (target.isEmpty())
+        target = archivedExportName(*download);
+    switch (saveArchivedExport(store, *download, target, error)) {
+    case ArchivedExport::FileFailed: return fail(FileError, error);
+    case ArchivedExport::NotRecorded:
+        return fail(Failure, QStringLiteral("%1 was written, but the archive could not record it: %2").arg(target, error));
+    case ArchivedExport::Written: break;
+    }
+    message(QStringLiteral("download %1 written to %2").arg(id).arg(target));
+    return Success;
+}
+
+int verify(const QCommandLineParser &args, Archive::Store &store)
+{
+    QString error;
+    const Archive::VerifyResult result = store.verify(&error);
+    if (!error.isEmpty())
+        return fail(Failure, error);
+    if (args.isSet(jsonOption()))
+        writeLine(QJsonObject{{QStringLiteral("ok"), result.ok},
+                              {QStringLiteral("downloadsChecked"), double(result.downloadsChecked)},
+                              {QStringLiteral("eventsChecked"), double(result.eventsChecked)},
+                              {QStringLiteral("firstMismatch"), textOrNull(result.firstMismatch)}});
+    else
+        writeLine({result.ok ? QStringLiteral("intact") : QStringLiteral("ALTERED"),
+                   QStringLiteral("%1 downloads").arg(result.downloadsChecked),
+                   QStringLiteral("%1 audit events").arg(result.eventsChecked)});
+    if (!result.ok)
+        return fail(Failure, QStringLiteral("the archive was altered: ") + result.firstMismatch);
+    return Success;
+}
+
+int log(const QCommandLineParser &args, Archive::Store &store, std::optional<quint32> address)
+{
+    QString error;
+    const QVector<Archive::Event> events = store.events(address, &error);
+    if (!error.isEmpty())
+        return fail(Failure, error);
+    for (const Archive::Event &e : events) {
+        const QString serial = e.address ? formatDeviceAddress(e.address) : QString();
+        if (args.isSet(jsonOption()))
+            writeLine(QJsonObject{{QStringLiteral("id"), double(e.id)},
+                                  {QStringLiteral("at"), utcText(e.at)},
+                                  {QStringLiteral("user"), e.user},
+                                  {QStringLiteral("host"), e.host},
+                                  {QStringLiteral("programVersion"), e.programVersion},
+                                  {QStringLiteral("kind"), Archive::eventKindName(e.kind)},
+                                  {QStringLiteral("address"), double(e.address)},
+                                  {QStringLiteral("serialNumber"), textOrNull(serial)},
+                                  {QStringLiteral("details"), e.details},
+                                  {QStringLiteral("hash"), QString::fromLatin1(e.hash.toHex())}});
+        else
+            writeLine({QString::number(e.id), utcText(e.at), e.user, e.host, e.programVersion, Archive::eventKindName(e.kind),
+                       serial.isEmpty() ? QStringLiteral("-") : serial,
+                       QString::fromUtf8(QJsonDocument(e.details).toJson(QJsonDocument::Compact))});
+    }
+    return Success;
+}
+
+} // namespace
+
+int archive(const QCommandLineParser &args)
+{
+    const QStringList words = args.positionalArguments();
+    const QString action = words.value(0);
+    const bool exporting = action == QLatin1String("export");
+    if (!QStringList{QStringLiteral("list"), QStringLiteral("export"), QStringLiteral("verify"), QStringLiteral("log")}.contains(action))
+        return fail(Usage, QStringLiteral("archive takes list, export ID, verify or log"));
+    if (words.size() != (exporting ? 2 : 1))
+        return fail(Usage, exporting ? QStringLiteral("archive export takes one download id")
+                                     : QStringLiteral("unexpected argument ") + words.value(1));
+    if (args.isSet(QStringLiteral("output")) && !exporting)
+        return fail(Usage, QStringLiteral("-o is for archive export"));
+    if (args.isSet(QStringLiteral("logger")) && action != QLatin1String("list") && action != QLatin1String("log"))
+        return fail(Usage, QStringLiteral("--logger is for archive list and archive log"));
+    std::optional<quint32> address;
+    if (int code = loggerFilter(args, address))
+        return code;
+    std::unique_ptr<Archive::Store> store;
+    if (int code = openArchive(args, store))
+        return code;
+    if (action == QLatin1String("list"))
+        return list(args, *store, address);
+    if (exporting)
+        return exportDownload(args, *store, words.value(1));
+    if (action == QLatin1String("verify"))
+        return verify(args, *store);
+    return log(args, *store, address);
+}
+
+} // namespace Cli
