@@ -34,6 +34,12 @@ int start(const QCommandLineParser &args);
 int stats(const QCommandLineParser &args);
 int report(const QCommandLineParser &args);
 int archive(const QCommandLineParser &args);
+int serve(const QCommandLineParser &args);
+
+// The station side of ports and read: every port probed, several loggers read at once.
+int probePorts(const QCommandLineParser &args);
+bool isStationRead(const QCommandLineParser &args);
+int readMany(const QCommandLineParser &args);
 
 } // namespace Cli
 

@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "codecs.h"
 #include "devicetypes.h"
+#include "exportdownload.h"
 #include "exportfile.h"
 #include "loggerdevice.h"
 #include "outputfile.h"
@@ -19,7 +20,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTimer>
 
 #include <cstdio>
@@ -34,16 +34,6 @@ namespace {
 // A block that still fails after its own attempts is tried again this many times, each
 // after a fresh round of wake-ups.
 constexpr int BLOCK_RETRIES = 3;
-
-void writeJson(const QJsonObject &object)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-}
-
-QJsonValue textOrNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
 
 QString batteryName(quint8 code)
 {
@@ -166,15 +156,16 @@ int openOutput(std::unique_ptr<OutputFile> &out, const QString &target)
 // failure leaves an earlier file of that name as it was.
 int saveExport(OutputFile &out, const LoggerStatus &s, const Device::RecordMemory &memory, const QString &news)
 {
-    QString error;
-    const bool written = Device::writeExport(out, s, memory, [] { return !interrupted(); }, &error);
-    if (!interrupted() && written && out.commit()) {
-        const QString where = out.target() == QLatin1String("-") ? QStringLiteral("standard output") : out.target();
-        message(QStringLiteral("%1 records written to %2 (%3)").arg(memory.params.endAddress / memory.params.recordSize).arg(where, news));
+    switch (Device::saveExport(out, s, memory, [] { return !interrupted(); })) {
+    case Device::SaveResult::Saved:
+        message(QStringLiteral("%1 records written to %2 (%3)")
+                    .arg(Device::exportRecords(memory))
+                    .arg(out.target() == QLatin1String("-") ? QStringLiteral("standard output") : out.target(), news));
         return Success;
-    }
-    if (interrupted() || (!written && error.isEmpty()))
+    case Device::SaveResult::Stopped:
         return fail(Failure, out.target() == QLatin1String("-") ? QStringLiteral("interrupted") : QStringLiteral("interrupted; no file was written"));
+    case Device::SaveResult::WriteFailed: break;
+    }
     return fail(FileError, QStringLiteral("cannot write ") + out.errorMessage());
 }
 
@@ -182,6 +173,8 @@ int saveExport(OutputFile &out, const LoggerStatus &s, const Device::RecordMemor
 
 int ports(const QCommandLineParser &args)
 {
+    if (args.isSet(QStringLiteral("probe")))
+        return probePorts(args);
     const QStringList names = PortWatcher::availablePortNames();
     if (args.isSet(jsonOption()))
         writeJson(QJsonObject{{QStringLiteral("ports"), QJsonArray::fromStringList(names)}});
@@ -254,6 +247,8 @@ int live(const QCommandLineParser &args)
 
 int read(const QCommandLineParser &args)
 {
+    if (isStationRead(args))
+        return readMany(args);
     Archive::Location location;
     if (int code = archiveLocation(args, &location))
         return code;

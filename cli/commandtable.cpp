@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "archiveoptions.h"
+#include "metricsserver.h"
 #include "session.h"
 
 namespace Cli {
@@ -19,7 +20,9 @@ const QList<Command> &commands()
 {
     static const QList<Command> table = {
         {QStringLiteral("ports"), QStringLiteral("List the serial ports, as the connection dialog does."),
-         {jsonOption()}, &ports},
+         {QCommandLineOption(QStringLiteral("probe"), QStringLiteral("Probe every port for a logger, all at once: its type and serial number, or none.")),
+          jsonOption()},
+         &ports},
         {QStringLiteral("status"), QStringLiteral("Show the logger's identity, campaign, memory, battery and live reading."),
          {portOption(), jsonOption()}, &status},
         {QStringLiteral("live"), QStringLiteral("Print live readings, one line each with the logger's time."),
@@ -31,11 +34,20 @@ const QList<Command> &commands()
           jsonOption()},
          &live},
         {QStringLiteral("read"), QStringLiteral("Download the campaign into an export file (.tsv) and the archive."),
-         QList<QCommandLineOption>{portOption(),
+         QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("port"),
+                             QStringLiteral("Serial port (default: COM/COM_PORT of config.ini in the working directory); "
+                                            "once per port to read several loggers at the same time."),
+                             QStringLiteral("P")),
           QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
                              QStringLiteral("Export file, '-' for standard output (default: the proposed name in "
                                             "the working directory)."),
                              QStringLiteral("FILE")),
+          QCommandLineOption(QStringLiteral("all"), QStringLiteral("Read every logger found on the system's ports, all at once.")),
+          QCommandLineOption({QStringLiteral("d"), QStringLiteral("directory")},
+                             QStringLiteral("With several loggers: the directory of their files, each under its proposed name "
+                                            "(default: the working directory)."),
+                             QStringLiteral("DIR")),
+          QCommandLineOption(QStringLiteral("json"), QStringLiteral("With several loggers: one JSON object per logger.")),
           QCommandLineOption(QStringLiteral("full"), QStringLiteral("Read the whole memory, even what the archive already holds."))}
              + archiveOptions(),
          &read},
@@ -68,6 +80,16 @@ const QList<Command> &commands()
          &archive, QStringLiteral("list|export ID|verify|log"), false,
          QStringLiteral("list: the downloads; export ID: one as its export file; verify: every image hash and the "
                         "audit chain (exit 1 when altered); log: the audit trail.")},
+        {QStringLiteral("serve"), QStringLiteral("Watch every attached logger and serve their live readings to Prometheus."),
+         {QCommandLineOption(QStringLiteral("listen"),
+                             QStringLiteral("Address and port of the HTTP server (default 127.0.0.1:%1).").arg(Station::DEFAULT_HTTP_PORT),
+                             QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:%1").arg(Station::DEFAULT_HTTP_PORT)),
+          QCommandLineOption(QStringLiteral("interval"), QStringLiteral("Seconds between two readings of a logger (default 10)."),
+                             QStringLiteral("SECONDS"), QStringLiteral("10")),
+          QCommandLineOption(QStringLiteral("download-on-plug"),
+                             QStringLiteral("Download each logger that appears into DIR, under its proposed name."),
+                             QStringLiteral("DIR"))},
+         &serve},
     };
     return table;
 }

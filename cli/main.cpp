@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
     tool.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = tool.addHelpOption();
     const QCommandLineOption version = tool.addVersionOption();
-    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read, start, stats, report or archive"),
+    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read, start, stats, report, archive or serve"),
                                QStringLiteral("COMMAND [options]"));
     const QStringList arguments = QCoreApplication::arguments();
     if (!tool.parse(arguments))

@@ -8,6 +8,7 @@
 #include "settings.h"
 #include "statusdisplay.h"
 
+#include <QJsonDocument>
 #include <QJsonValue>
 
 #include <csignal>
@@ -140,6 +141,16 @@ QJsonObject liveJson(const QList<LiveValue> &values)
                     QJsonObject{{QStringLiteral("value"), number}, {QStringLiteral("unit"), QString::fromUtf8(v.unit)}});
     }
     return live;
+}
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+void writeJson(const QJsonObject &object)
+{
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
 QString liveLine(const QString &windowText)

@@ -54,6 +54,8 @@ private:
 // The logger's own clock reading, ISO 8601 without a zone (it keeps no zone); null when unknown.
 QJsonValue loggerTimeJson(const QDateTime &time);
 QJsonObject liveJson(const QList<LiveValue> &values);
+QJsonValue textOrNull(const QString &text);
+void writeJson(const QJsonObject &object);      // one compact line on standard output
 QString liveLine(const QString &windowText);   // the window's lines, joined by ", "
 
 } // namespace Cli

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary root and checks what a desktop installation needs: the
-# programs, the status pictures, the menu entry and its icon, the documents. Then starts the
+# programs, the status pictures, the menu entry and its icon, the documents, the station's unit. Then starts the
 # installed program the way the menu entry does (offscreen, with a temporary home) and checks
 # that it works in the user's own directory, and that started without the entry's option it
 # keeps its working directory.
@@ -36,6 +36,14 @@ done
 for document in copyright changelog.gz; do
     [ -s "$root/usr/share/doc/vantorel/$document" ] || fail "usr/share/doc/vantorel/$document is missing"
 done
+
+# The station's unit: installed where systemd looks, never enabled, its program installed.
+unit=$(find "$root" -path '*/systemd/system/vantorel-station.service' | head -n1)
+[ -n "$unit" ] || fail "vantorel-station.service is not installed"
+[ -z "$(find "$root" -path '*.wants/*')" ] || fail "the package enables a unit"
+exec_start=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
+[ -x "$root$exec_start" ] || fail "the station's unit starts $exec_start, which is not installed"
+grep -qx 'SupplementaryGroups=dialout' "$unit" && grep -qx 'DynamicUser=yes' "$unit" || fail "the station's unit does not run as a dynamic user in dialout"
 
 # The menu entry: valid, its icon installed, its command an installed program, .tsv files offered.
 entry=$root/usr/share/applications/vantorel.desktop

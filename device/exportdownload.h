@@ -1,0 +1,26 @@
+#ifndef VANTOREL_EXPORTDOWNLOAD_H
+#define VANTOREL_EXPORTDOWNLOAD_H
+
+// The export file of a downloaded record memory, written whole or not at all. Shared by
+// vantorel-cli read and the station.
+
+#include "loggerdevice.h"
+
+class OutputFile;
+
+namespace Device {
+
+enum class SaveResult { Saved, Stopped, WriteFailed };
+
+// Writes the export file into `out` (opened) and puts it in place. Stopped when `keepGoing`
+// said stop, WriteFailed with out.errorMessage() saying why; either way nothing is left and
+// an earlier file of that name is kept.
+SaveResult saveExport(OutputFile &out, const LoggerStatus &status, const RecordMemory &memory,
+                      const std::function<bool()> &keepGoing);
+
+// Records in the export file of `memory`.
+quint64 exportRecords(const RecordMemory &memory);
+
+} // namespace Device
+
+#endif

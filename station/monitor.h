@@ -1,0 +1,61 @@
+#ifndef VANTOREL_MONITOR_H
+#define VANTOREL_MONITOR_H
+
+// The live station: every port the system lists probed for a logger, plug and unplug followed,
+// one worker thread per logger, and the last reading of each kept for the metrics.
+
+#include "portworker.h"
+
+#include <QMap>
+#include <QObject>
+
+class PortWatcher;
+class QTimer;
+
+namespace Station {
+
+class Monitor : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Monitor(const WorkerOptions &options, QObject *parent = nullptr);
+    ~Monitor() override;
+
+    void start();
+    // Asks every worker to stop and waits for them, at most `ms` in all; true when all stopped.
+    bool stop(int ms);
+
+    // The ports where a logger was seen, in port order: what /metrics and / show.
+    QList<PortReading> readings() const;
+
+signals:
+    void loggerFound(const QString &port, const LoggerStatus &status);
+    void downloaded(const Station::DownloadReport &report);
+
+private:
+    // A port where no logger answered is probed again on its next plug, or after this long.
+    static constexpr int REPROBE_MS = 60000;
+
+    struct Port {
+        PortWorker *worker = nullptr;
+        bool loggerSeen = false;
+        PortReading last;
+    };
+
+    void startWorker(const QString &name);
+    void stopWorker(Port &port);
+    void onAttached(const QString &name);
+    void onRemoved(const QString &name);
+    void reprobe();
+
+    WorkerOptions options;
+    QMap<QString, Port> ports;
+    QList<PortWorker *> stopping;
+    PortWatcher *watcher = nullptr;
+    QTimer *reprobeTimer = nullptr;
+};
+
+} // namespace Station
+
+#endif

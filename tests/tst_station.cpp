@@ -1,0 +1,289 @@
+// The station: its exposition text, vantorel-cli serve scraped over HTTP and by a real
+// Prometheus server, and read of several loggers at once, against simulated loggers on ptys.
+
+#include "downloaddriver.h"
+#include "metrics.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+using Loggers = std::vector<std::unique_ptr<sim::PtyLogger>>;
+
+// Simulated loggers of these types, serial numbers 00011111, 00022222..., with a fixed
+// live temperature of 21.5 °C (types 1 and 3) and that many bytes recorded.
+Loggers startLoggers(const QString &directory, const QList<int> &types, quint32 usedBytes = 4000)
+{
+    Loggers loggers;
+    for (int i = 0; i < types.size(); ++i) {
+        sim::LoggerConfig config = frozenLogger(types[i], usedBytes);
+        config.address = 0x11111 * quint32(i + 1);
+        loggers.push_back(std::make_unique<sim::PtyLogger>(QStringLiteral("%1/tty%2").arg(directory).arg(i), config));
+        if (!loggers.back()->start())
+            qFatal("simulated logger: %s", qPrintable(loggers.back()->errorString()));
+        loggers.back()->withLogger([type = types[i]](sim::SimulatedLogger &l) {
+            l.setLiveValue(0x40, type == 1 ? QByteArray("\x58\x01") : QByteArray("\xDE\x17"));
+        });
+    }
+    return loggers;
+}
+
+QProcess *startCli(const QStringList &args, const Loggers &loggers, const QString &directory)
+{
+    QStringList links;
+    for (const auto &logger : loggers)
+        links << logger->linkPath();
+    auto *process = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VANTOREL_EXTRA_PORTS"), links.join(QLatin1Char(':')));
+    process->setProcessEnvironment(env);
+    process->setWorkingDirectory(directory);
+    process->start(QStringLiteral(VANTOREL_CLI), args);
+    return process;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+struct Reply { int status = 0; QByteArray type, body; };
+
+Reply get(const QString &url, const QByteArray &verb = "GET")
+{
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.sendCustomRequest(QNetworkRequest(QUrl(url)), verb);
+    waitFor([reply] { return reply->isFinished(); }, 10000);
+    Reply r{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+            reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), reply->readAll()};
+    delete reply;
+    return r;
+}
+
+bool scrapeShows(quint16 port, const QByteArray &line)
+{
+    return waitFor([&] { return get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(line); }, 30000);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(LiveValue)
+
+class tst_Station : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exposition_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QList<LiveValue>>("values");
+        QTest::addColumn<QStringList>("lines");     // sample lines that must be there
+        QTest::addColumn<QString>("absent");        // a metric that must not be there
+        const auto v = [](const char *name, double value, int decimals, bool known = true) {
+            return LiveValue{name, value, "", decimals, known};
+        };
+        QTest::newRow("temperature and humidity") << 3 << QList<LiveValue>{v("temperature", 20.94, 1), v("humidity", 47.66, 1)}
+            << QStringList{"vantorel_temperature_celsius{channel=\"1\",serial=\"00012345\"} 20.9",
+                           "vantorel_relative_humidity_ratio{serial=\"00012345\"} 0.477",
+                           "vantorel_logger_info{model=\"Temp/Hygro\",port=\"ttyUSB0\",serial=\"00012345\",type=\"3\",version=\"12\"} 1"}
+            << "vantorel_power_watts";
+        QTest::newRow("thermocouples, T1 unknown") << 6 << QList<LiveValue>{v("t1", 0, 1, false), v("t2", 225, 1), v("batteryVoltage", 3.6, 1)}
+            << QStringList{"vantorel_temperature_celsius{channel=\"2\",serial=\"00012345\"} 225",
+                           "vantorel_battery_voltage_volts{serial=\"00012345\"} 3.6"}
+            << "vantorel_temperature_celsius{channel=\"1\"";
+        QTest::newRow("wattmeter") << 7 << QList<LiveValue>{v("activePower", 78, 1), v("voltage", 229.24, 2), v("current", 0.384, 2), v("powerFactor", 0.9, 2)}
+            << QStringList{"vantorel_power_watts{serial=\"00012345\"} 78", "vantorel_voltage_volts{serial=\"00012345\"} 229.24",
+                           "vantorel_current_amperes{serial=\"00012345\"} 0.38", "vantorel_power_factor_ratio{serial=\"00012345\"} 0.9"}
+            << "vantorel_temperature_celsius";
+        QTest::newRow("lamp and pulses") << 8 << QList<LiveValue>{v("onTime", 12, 0), v("totalOnTime", 7300, 0), v("light", 140, 0), v("lampOn", 1, 0), v("pulses", 4321, 0)}
+            << QStringList{"vantorel_lamp_on_time_seconds{serial=\"00012345\"} 12", "vantorel_lamp_on_seconds_total{serial=\"00012345\"} 7300",
+                           "vantorel_light_level{serial=\"00012345\"} 140", "vantorel_lamp_on{serial=\"00012345\"} 1",
+                           "vantorel_pulses_total{serial=\"00012345\"} 4321", "# TYPE vantorel_pulses_total counter",
+                           "# TYPE vantorel_lamp_on_seconds_total counter"}
+            << "vantorel_relative_humidity_ratio";
+    }
+
+    void exposition()
+    {
+        QFETCH(int, type);
+        QFETCH(QList<LiveValue>, values);
+        Station::PortReading up{"ttyUSB0", true, {}, values, QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC)};
+        up.status.address = 0x12345, up.status.deviceType = quint8(type), up.status.version = 12;
+        up.status.usedBytes = 4004, up.status.recordSize = 4, up.status.freeMemoryPercent = 96;
+        const Station::PortReading down{"ttyUSB1", false, up.status, values, {}};
+        const QString text = QString::fromUtf8(Station::metricsText({up, down}));
+        QFETCH(QStringList, lines);
+        lines << "vantorel_up{port=\"ttyUSB0\"} 1" << "vantorel_up{port=\"ttyUSB1\"} 0"
+              << "vantorel_records_stored{serial=\"00012345\"} 1001" << "vantorel_memory_free_ratio{serial=\"00012345\"} 0.96"
+              << "vantorel_last_reading_timestamp_seconds{serial=\"00012345\"} 1796626679";
+        for (const QString &line : std::as_const(lines))
+            QVERIFY2(text.split('\n').contains(line), qPrintable(line + "\n" + text));
+        QFETCH(QString, absent);
+        QVERIFY2(!text.contains(absent), qPrintable(text));
+        // The logger that did not answer shows vantorel_up 0 and nothing else.
+        QCOMPARE(text.count("ttyUSB1"), 1);
+        // Every sample has its HELP and TYPE, and no time stamp.
+        for (const QString &line : text.split('\n', Qt::SkipEmptyParts)) {
+            if (line.startsWith('#'))
+                continue;
+            const QString name = line.section('{', 0, 0);
+            QVERIFY2(text.contains("# HELP " + name + " ") && text.contains("# TYPE " + name + " "), qPrintable(line));
+            QCOMPARE(line.section('}', 1).split(' ', Qt::SkipEmptyParts).size(), 1);
+        }
+    }
+
+    void serveFollowsItsLoggers_data()
+    {
+        QTest::addColumn<bool>("unplug");   // else the logger falls silent
+        QTest::newRow("logger falls silent and answers again") << false;
+        QTest::newRow("adapter pulled out and plugged in again") << true;
+    }
+
+    void serveFollowsItsLoggers()
+    {
+        QFETCH(bool, unplug);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3, 1});
+        const quint16 port = freePort();
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--interval", "1"}, loggers, dir.path()));
+        const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath();
+        QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + b.toUtf8() + "\"} 1"));
+        const Reply metrics = get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port));
+        QCOMPARE(metrics.type, QByteArray("text/plain; version=0.0.4; charset=utf-8"));
+        QVERIFY(metrics.body.contains("vantorel_temperature_celsius{channel=\"1\",serial=\"00011111\"} 21.5\n"));
+        QVERIFY(metrics.body.contains("vantorel_temperature_celsius{channel=\"1\",serial=\"00022222\"} 21.5\n"));
+        QVERIFY(get(QStringLiteral("http://127.0.0.1:%1/").arg(port)).body.contains("00022222"));
+        QCOMPARE(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port), "POST").status, 405);
+        QCOMPARE(get(QStringLiteral("http://127.0.0.1:%1/config").arg(port)).status, 404);
+
+        const auto silent = [&](bool on) { loggers[1]->withLogger([on](sim::SimulatedLogger &l) { l.faults().silent = on; }); };
+        unplug ? loggers[1]->unplug() : silent(true);
+        QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + b.toUtf8() + "\"} 0"));
+        QVERIFY(!get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("serial=\"00022222\""));
+        unplug ? loggers[1]->replug() : silent(false);
+        QVERIFY(scrapeShows(port, "vantorel_temperature_celsius{channel=\"1\",serial=\"00022222\"} 21.5"));
+        QVERIFY(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("vantorel_up{port=\"" + a.toUtf8() + "\"} 1"));
+
+        // A second station on the same port is refused; SIGTERM ends the first one cleanly.
+        std::unique_ptr<QProcess> second(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)}, loggers, dir.path()));
+        QVERIFY(second->waitForFinished(10000));
+        QCOMPARE(second->exitCode(), 2);
+        QVERIFY(second->readAllStandardError().contains("cannot listen on 127.0.0.1:"));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+        QCOMPARE(serve->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(serve->exitCode(), 0);
+    }
+
+    void readAllMatchesSingleReads_data()
+    {
+        QTest::addColumn<int>("unplugAfter");   // >= 0: the third logger is pulled out after that many requests
+        QTest::newRow("three loggers") << -1;
+        QTest::newRow("one pulled out during its download") << 150;
+    }
+
+    void readAllMatchesSingleReads()
+    {
+        QFETCH(int, unplugAfter);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3, 7, 1}, 20000);
+        loggers[2]->withLogger([unplugAfter](sim::SimulatedLogger &l) { l.faults().unplugAfterRequests = unplugAfter; });
+        QDir(dir.path()).mkdir("all");
+        std::unique_ptr<QProcess> all(startCli({"read", "--all", "-d", "all", "--json"}, loggers, dir.path()));
+        QVERIFY(all->waitForFinished(120000));
+        QCOMPARE(all->exitCode(), unplugAfter < 0 ? 0 : 1);
+        const QList<QByteArray> summary = all->readAllStandardOutput().split('\n');
+        QCOMPARE(summary.size(), 4);
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject row = QJsonDocument::fromJson(summary[i]).object();
+            const QString serial = QStringLiteral("000%1").arg(11111 * (i + 1));
+            QCOMPARE(row["port"].toString(), loggers[i]->linkPath());
+            QCOMPARE(row["serialNumber"].toString(), serial);
+            const QStringList written = QDir(dir.filePath("all")).entryList({serial + "_*"}, QDir::Files | QDir::Hidden);
+            if (i == 2 && unplugAfter >= 0) {
+                QCOMPARE(row["result"].toString(), "line failed");
+                QCOMPARE(written, QStringList());
+                continue;
+            }
+            QCOMPARE(row["result"].toString(), "read");
+            QCOMPARE(row["records"].toInt(), 20000 / (i == 0 || i == 1 ? 4 : 2));
+            QCOMPARE(written.size(), 1);
+            QCOMPARE(row["file"].toString(), "all/" + written[0]);
+            std::unique_ptr<QProcess> single(startCli({"read", "--port", loggers[i]->linkPath(), "-o", "single.tsv"}, {}, dir.path()));
+            QVERIFY(single->waitForFinished(60000));
+            QCOMPARE(single->exitCode(), 0);
+            QCOMPARE(readFile(dir.filePath("all/" + written[0])), readFile(dir.filePath("single.tsv")));
+        }
+    }
+
+    void probeTellsLoggersFromOtherPorts_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<double>("corruptRate");
+        QTest::addColumn<QByteArray>("shown");   // what ports --probe shows for the second port
+        QTest::newRow("logger") << false << 0.0 << QByteArray("\tTemperature\t00022222\n");
+        QTest::newRow("silent port") << true << 0.0 << QByteArray("\tnone\n");
+        QTest::newRow("port answering garbage") << false << 1.0 << QByteArray("\tnone\n");
+    }
+
+    void probeTellsLoggersFromOtherPorts()
+    {
+        QFETCH(bool, silent);
+        QFETCH(double, corruptRate);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3, 1});
+        loggers[1]->withLogger([&](sim::SimulatedLogger &l) { l.faults().silent = silent, l.faults().corruptByteRate = corruptRate; });
+        std::unique_ptr<QProcess> probe(startCli({"ports", "--probe"}, loggers, dir.path()));
+        QVERIFY(probe->waitForFinished(60000));
+        QCOMPARE(probe->exitCode(), 0);
+        const QByteArray out = probe->readAllStandardOutput();
+        QVERIFY2(out.contains(loggers[0]->linkPath().toUtf8() + "\tTemp/Hygro\t00011111\n"), out.constData());
+        QFETCH(QByteArray, shown);
+        QVERIFY2(out.contains(loggers[1]->linkPath().toUtf8() + shown), out.constData());
+    }
+
+    void prometheusQueriesServe()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        const quint16 station = freePort(), prometheusPort = freePort();
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(station), "--interval", "1"}, loggers, dir.path()));
+        QFile config(dir.filePath("prometheus.yml"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: vantorel\n"
+                                    "    static_configs:\n      - targets: ['127.0.0.1:%1']\n").arg(station).toUtf8());
+        config.close();
+        QProcess prometheus;
+        prometheus.setProcessChannelMode(QProcess::MergedChannels);
+        prometheus.start(QStringLiteral(VANTOREL_PROMETHEUS),
+                         {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + dir.filePath("data"),
+                          QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(prometheusPort)});
+        QVERIFY2(prometheus.waitForStarted(), qPrintable(prometheus.errorString()));
+        QJsonArray result;
+        const QString query = QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=vantorel_temperature_celsius").arg(prometheusPort);
+        waitFor([&] {
+            result = QJsonDocument::fromJson(get(query).body).object()["data"].toObject()["result"].toArray();
+            return !result.isEmpty() || prometheus.state() != QProcess::Running;
+        }, 60000);
+        QVERIFY2(result.size() == 1, prometheus.readAll().constData());
+        QCOMPARE(result.at(0)["metric"]["serial"].toString(), "00011111");
+        QCOMPARE(result.at(0)["value"][1].toString(), "21.5");
+        prometheus.terminate();
+        prometheus.waitForFinished(10000);
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Station)
+#include "tst_station.moc"
