@@ -81,14 +81,16 @@ const QList<Command> &commands()
          QStringLiteral("list: the downloads; export ID: one as its export file; verify: every image hash and the "
                         "audit chain (exit 1 when altered); log: the audit trail.")},
         {QStringLiteral("serve"), QStringLiteral("Watch every attached logger and serve their live readings to Prometheus."),
-         {QCommandLineOption(QStringLiteral("listen"),
+         QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("listen"),
                              QStringLiteral("Address and port of the HTTP server (default 127.0.0.1:%1).").arg(Station::DEFAULT_HTTP_PORT),
                              QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:%1").arg(Station::DEFAULT_HTTP_PORT)),
           QCommandLineOption(QStringLiteral("interval"), QStringLiteral("Seconds between two readings of a logger (default 10)."),
                              QStringLiteral("SECONDS"), QStringLiteral("10")),
           QCommandLineOption(QStringLiteral("download-on-plug"),
-                             QStringLiteral("Download each logger that appears into DIR, under its proposed name."),
-                             QStringLiteral("DIR"))},
+                             QStringLiteral("Download each logger that appears into DIR, under its proposed name, "
+                                            "through the archive."),
+                             QStringLiteral("DIR"))}
+             + archiveOptions(),
          &serve},
     };
     return table;

@@ -2,6 +2,7 @@
 
 #include "cli.h"
 
+#include "archiveoptions.h"
 #include "codecs.h"
 #include "devicetypes.h"
 #include "loggerdownload.h"
@@ -101,12 +102,17 @@ int readMany(const QCommandLineParser &args)
         return fail(Usage, QStringLiteral("give either --all or the ports (--port P, once per port)"));
     if (args.isSet(QStringLiteral("output")))
         return fail(Usage, QStringLiteral("-o names one file: with several loggers, give a directory with -d"));
-    const QString directory = args.value(QStringLiteral("directory"));
-    if (!directory.isEmpty() && !QFileInfo(directory).isDir())
-        return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(directory));
+    Station::DownloadTarget target;
+    if (int code = archiveLocation(args, &target.archive))
+        return code;
+    target.forceFull = args.isSet(QStringLiteral("full"));
+    target.directory = args.value(QStringLiteral("directory"));
+    if (!target.directory.isEmpty() && !QFileInfo(target.directory).isDir())
+        return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(target.directory));
 
     const QStringList ports = all ? PortWatcher::availablePortNames() : named;
-    const QList<Station::DownloadReport> reports = Station::downloadAll(ports, directory, &interrupted);
+    const QList<Station::DownloadReport> reports = Station::downloadAll(ports, target, &interrupted);
+    bool archived = true;
     int read = 0, shown = 0;
     for (const Station::DownloadReport &r : reports) {
         // Of all the system's ports, only those with a logger are of interest.
@@ -118,10 +124,14 @@ int readMany(const QCommandLineParser &args)
             ++read;
         else
             message(r.port + QStringLiteral(": ") + r.error);
+        if (!r.archiveError.isEmpty()) {
+            archived = false;
+            message(r.port + QStringLiteral(": the export file was written, but the archive step failed: ") + r.archiveError);
+        }
     }
     if (all && shown == 0)
         return fail(Failure, QStringLiteral("no logger found on ") + (ports.isEmpty() ? QStringLiteral("any port") : ports.join(QStringLiteral(", "))));
-    return read == shown && !interrupted() ? Success : Failure;
+    return read == shown && archived && !interrupted() ? Success : Failure;
 }
 
 int serve(const QCommandLineParser &args)
@@ -138,6 +148,8 @@ int serve(const QCommandLineParser &args)
     Station::WorkerOptions options;
     options.intervalMs = int(interval * 1000);
     options.downloadDirectory = args.value(QStringLiteral("download-on-plug"));
+    if (int code = archiveLocation(args, &options.archive))
+        return code;
     if (args.isSet(QStringLiteral("download-on-plug")) && !QFileInfo(options.downloadDirectory).isDir())
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(options.downloadDirectory));
 
@@ -154,6 +166,8 @@ int serve(const QCommandLineParser &args)
         printReport(r, false);
         if (r.outcome != Station::DownloadOutcome::Read)
             message(r.port + QStringLiteral(": ") + r.error);
+        if (!r.archiveError.isEmpty())
+            message(r.port + QStringLiteral(": the export file was written, but the archive step failed: ") + r.archiveError);
     });
     monitor.start();
     message(QStringLiteral("serving http://%1/metrics").arg(listen));

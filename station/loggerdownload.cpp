@@ -1,5 +1,6 @@
 #include "loggerdownload.h"
 
+#include "archiveddownload.h"
 #include "clock.h"
 #include "exportdownload.h"
 #include "exportfile.h"
@@ -7,6 +8,7 @@
 #include "outputfile.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 
 namespace Station {
@@ -17,8 +19,9 @@ constexpr int BLOCK_RETRIES = 3;
 } // namespace
 
 DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, const LoggerStatus &status,
-                              const QString &directory, const Cancelled &cancelled)
+                              const DownloadTarget &target, const Cancelled &cancelled)
 {
+    const QString &directory = target.directory;
     DownloadReport report;
     report.port = portName;
     report.status = status;
@@ -38,8 +41,12 @@ DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, c
         report.error = QStringLiteral("cannot write ") + out.errorMessage();
         return report;
     }
+    // An archive that cannot be opened costs the download nothing: a full read, then a word.
+    QString archiveError;
+    const std::unique_ptr<Archive::Store> store = Archive::openStore(target.archive, &archiveError);
     Device::RecordMemory memory;
-    const Device::DownloadResult result = Device::readRecordMemory(port, status, memory, callbacks);
+    const Archive::ReadReport read = Archive::readThroughArchive(port, status, store.get(), target.forceFull, memory, callbacks);
+    const Device::DownloadResult result = read.result;
     if (result != Device::DownloadResult::Complete || (cancelled && cancelled())) {
         report.outcome = result == Device::DownloadResult::GaveUp ? DownloadOutcome::LineFailed : DownloadOutcome::Interrupted;
         report.error = result == Device::DownloadResult::GaveUp ? QStringLiteral("the logger stopped answering; no file was written")
@@ -49,7 +56,13 @@ DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, c
     switch (Device::saveExport(out, status, memory, [&cancelled] { return !(cancelled && cancelled()); })) {
     case Device::SaveResult::Saved:
         report.outcome = DownloadOutcome::Read;
-        report.records = report.newRecords = Device::exportRecords(memory);
+        report.records = Device::exportRecords(memory);
+        report.newRecords = store ? read.newRecords : report.records;
+        if (archiveError.isEmpty())
+            archiveError = read.archiveError;
+        if (archiveError.isEmpty())
+            Archive::logExportWritten(store.get(), status, QFileInfo(report.file).absoluteFilePath(), read.downloadId, &archiveError);
+        report.archiveError = archiveError;
         break;
     case Device::SaveResult::Stopped:
         report.outcome = DownloadOutcome::Interrupted;
@@ -63,7 +76,7 @@ DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, c
     return report;
 }
 
-QList<DownloadReport> downloadAll(const QStringList &ports, const QString &directory, const Cancelled &cancelled)
+QList<DownloadReport> downloadAll(const QStringList &ports, const DownloadTarget &target, const Cancelled &cancelled)
 {
     return onEachPort<DownloadReport>(ports, [&](const QString &name) {
         QElapsedTimer clock;
@@ -73,7 +86,7 @@ QList<DownloadReport> downloadAll(const QStringList &ports, const QString &direc
         if (!openPort(port, name)) {
             report.error = port.errorString();
         } else if (identify(port, report.status, cancelled)) {
-            report = downloadLogger(port, name, report.status, directory, cancelled);
+            report = downloadLogger(port, name, report.status, target, cancelled);
         } else {
             report.outcome = cancelled && cancelled() ? DownloadOutcome::Interrupted : DownloadOutcome::NoLogger;
             report.error = QStringLiteral("no logger answers");

@@ -4,6 +4,7 @@
 // One logger's campaign into a directory, under the name the window proposes, and every
 // logger of a list of ports at the same time.
 
+#include "archive.h"
 #include "portsession.h"
 
 #include <QMetaType>
@@ -27,14 +28,24 @@ struct DownloadReport {
     double seconds = 0;        // from the port's opening to the file's renaming
     DownloadOutcome outcome = DownloadOutcome::NoLogger;
     QString error;             // a message for the user when not Read
+    QString archiveError;      // the file is written, but the archive step failed
 };
 
-// The download of the logger whose status was just read, into `directory`.
+// Where a station's downloads go: the files' directory, and the archive they pass through
+// (off: every read is a full one and nothing is stored).
+struct DownloadTarget {
+    QString directory;
+    Archive::Location archive;
+    bool forceFull = false;
+};
+
+// The download of the logger whose status was just read, through the archive: only what is
+// new is read when it holds the campaign. The archive is opened by the calling thread.
 DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, const LoggerStatus &status,
-                              const QString &directory, const Cancelled &cancelled);
+                              const DownloadTarget &target, const Cancelled &cancelled);
 
 // Opens each port, identifies its logger and downloads it, all at the same time.
-QList<DownloadReport> downloadAll(const QStringList &ports, const QString &directory, const Cancelled &cancelled);
+QList<DownloadReport> downloadAll(const QStringList &ports, const DownloadTarget &target, const Cancelled &cancelled);
 
 // "read", "no logger", "line failed", "interrupted", "file failed".
 QString outcomeName(DownloadOutcome outcome);

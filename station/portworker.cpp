@@ -69,7 +69,8 @@ void PortWorker::run()
         if (reading.up && !downloadDone) {
             downloadDone = true;
             const Cancelled cancelled = [this] { return stopping(); };
-            DownloadReport report = downloadLogger(port, portName, reading.status, options.downloadDirectory, cancelled);
+            DownloadReport report = downloadLogger(port, portName, reading.status,
+                                                   DownloadTarget{options.downloadDirectory, options.archive, false}, cancelled);
             report.seconds = clock.elapsed() / 1000.0;
             emit downloaded(report);
         }

@@ -15,6 +15,7 @@ namespace Station {
 struct WorkerOptions {
     int intervalMs = 10000;
     QString downloadDirectory;     // not empty: the logger is downloaded there once found
+    Archive::Location archive;     // what those downloads pass through
 };
 
 class PortWorker : public QThread

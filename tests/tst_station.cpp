@@ -222,6 +222,8 @@ private slots:
             std::unique_ptr<QProcess> single(startCli({"read", "--port", loggers[i]->linkPath(), "-o", "single.tsv"}, {}, dir.path()));
             QVERIFY(single->waitForFinished(60000));
             QCOMPARE(single->exitCode(), 0);
+            // read --all stored its download: the single read after it reads only what is new.
+            QVERIFY(single->readAllStandardError().contains("new since the last download"));
             QCOMPARE(readFile(dir.filePath("all/" + written[0])), readFile(dir.filePath("single.tsv")));
         }
     }
