@@ -26,11 +26,6 @@ QJsonValue textOrNull(const QString &text)
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-void writeLine(const QJsonObject &object)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-}
-
 void writeLine(const QStringList &fields)
 {
     writeOut((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
@@ -69,7 +64,7 @@ int list(const QCommandLineParser &args, Archive::Store &store, std::optional<qu
     for (const Archive::DownloadSummary &row : rows) {
         const QString start = row.startTime.isValid() ? row.startTime.toString(clockFormat) : QString();
         if (args.isSet(jsonOption()))
-            writeLine(QJsonObject{{QStringLiteral("id"), double(row.id)},
+            writeJson(QJsonObject{{QStringLiteral("id"), double(row.id)},
                                   {QStringLiteral("address"), double(row.address)},
                                   {QStringLiteral("serialNumber"), formatDeviceAddress(row.address)},
                                   {QStringLiteral("deviceType"), row.deviceType},
@@ -121,7 +116,7 @@ int verify(const QCommandLineParser &args, Archive::Store &store)
     if (!error.isEmpty())
         return fail(Failure, error);
     if (args.isSet(jsonOption()))
-        writeLine(QJsonObject{{QStringLiteral("ok"), result.ok},
+        writeJson(QJsonObject{{QStringLiteral("ok"), result.ok},
                               {QStringLiteral("downloadsChecked"), double(result.downloadsChecked)},
                               {QStringLiteral("eventsChecked"), double(result.eventsChecked)},
                               {QStringLiteral("firstMismatch"), textOrNull(result.firstMismatch)}});
@@ -143,7 +138,7 @@ int log(const QCommandLineParser &args, Archive::Store &store, std::optional<qui
     for (const Archive::Event &e : events) {
         const QString serial = e.address ? formatDeviceAddress(e.address) : QString();
         if (args.isSet(jsonOption()))
-            writeLine(QJsonObject{{QStringLiteral("id"), double(e.id)},
+            writeJson(QJsonObject{{QStringLiteral("id"), double(e.id)},
                                   {QStringLiteral("at"), utcText(e.at)},
                                   {QStringLiteral("user"), e.user},
                                   {QStringLiteral("host"), e.host},
