@@ -44,6 +44,9 @@ while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do dis
 Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$session/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
+# A virtual display has no login session: give the programs the runtime directory one would.
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$session/runtime}
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 unset QT_QPA_PLATFORM
 
