@@ -155,7 +155,9 @@ private slots:
         ScratchDirectory dir;
         Loggers loggers = startLoggers(dir.path(), {3, 1});
         const quint16 port = freePort();
-        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--interval", "1"}, loggers, dir.path()));
+        QDir(dir.path()).mkdir("plug");
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--interval", "1",
+                                                  "--download-on-plug", "plug"}, loggers, dir.path()));
         const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath();
         QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + b.toUtf8() + "\"} 1"));
         const Reply metrics = get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port));
@@ -183,6 +185,13 @@ private slots:
         QVERIFY(serve->waitForFinished(10000));
         QCOMPARE(serve->exitStatus(), QProcess::NormalExit);
         QCOMPARE(serve->exitCode(), 0);
+
+        // The logger found at start was downloaded into the directory, as a single read writes it.
+        const QStringList plugged = QDir(dir.filePath("plug")).entryList({"00011111_*"}, QDir::Files);
+        QCOMPARE(plugged.size(), 1);
+        std::unique_ptr<QProcess> single(startCli({"read", "--port", a, "-o", "single.tsv"}, {}, dir.path()));
+        QVERIFY(single->waitForFinished(60000));
+        QCOMPARE(readFile(dir.filePath("plug/" + plugged[0])), readFile(dir.filePath("single.tsv")));
     }
 
     void readAllMatchesSingleReads_data()
