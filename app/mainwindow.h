@@ -67,7 +67,6 @@ private:
     bool openExportFile();
     void discardExportFile();
     void setupFullReadAction();
-    bool saveExportFile(bool written);
     // Start flow and shell
     bool wakeUpLogger();  // up to five wake-ups
     // The one place where the situation changes, with the timer and the buttons.

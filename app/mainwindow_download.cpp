@@ -5,6 +5,7 @@
 
 #include "archiveddownload.h"
 #include "clock.h"
+#include "exportdownload.h"
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
@@ -99,30 +100,24 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         QCoreApplication::processEvents();
         return !stopped();
     };
-    const bool written = Device::writeExport(*exportFile, loggerStatus, recordMemory, keepGoing, &exportError);
-    if (!written && exportError.isEmpty()) {
+    switch (Device::saveExport(*exportFile, loggerStatus, recordMemory, keepGoing)) {
+    case Device::SaveResult::Saved:
+        campaignDownloadCompleted(exportFile->target());
+        discardExportFile();
+        break;
+    case Device::SaveResult::Stopped:
         discardExportFile();
         return Outcome::Cancelled;
-    }
-    if (!saveExportFile(written))
+    case Device::SaveResult::WriteFailed:
+        // The system's reason, the last flush's included; an earlier file of that name is kept.
+        exportError = exportFile->errorMessage();
+        discardExportFile();
         return Outcome::WriteFailed;
+    }
     if (archiveError.isEmpty())
         Archive::logExportWritten(store.get(), loggerStatus, QFileInfo(lastDownloadPath).absoluteFilePath(),
                                   report.downloadId, &archiveError);
     return Outcome::Complete;
-}
-
-// Puts the written file in place; a failure anywhere, the last flush included, is told with
-// the system's reason and leaves an earlier file of that name as it was.
-bool MainWindow::saveExportFile(bool written)
-{
-    const bool committed = written && exportFile->commit();
-    if (committed)
-        campaignDownloadCompleted(exportFile->target());
-    else
-        exportError = exportFile->errorMessage();
-    discardExportFile();
-    return committed;
 }
 
 void MainWindow::setupFullReadAction()
