@@ -58,11 +58,13 @@ AlarmNotifier::AlarmNotifier(const QString &command, const Archive::Location &ar
 
 AlarmNotifier::~AlarmNotifier()
 {
+    // All killed first, then reaped: the station stops within its 2 s.
     for (QProcess *process : std::as_const(running)) {
         process->disconnect();
         process->kill();
-        process->waitForFinished(500);
     }
+    for (QProcess *process : std::as_const(running))
+        process->waitForFinished(200);
 }
 
 void AlarmNotifier::notify(const AlarmChange &change)
@@ -95,6 +97,8 @@ void AlarmNotifier::run(const AlarmChange &change)
     process->setProgram(command.first());
     process->setArguments(command.mid(1));
     process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);   // its complaints go to the journal
     auto *limit = new QTimer(process);
     limit->setSingleShot(true);
     connect(limit, &QTimer::timeout, process, &QProcess::kill);
