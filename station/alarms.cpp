@@ -18,6 +18,7 @@ namespace {
 // How often the alarms look at the time between two readings.
 constexpr int EVALUATE_MS = 250;
 constexpr int DEFAULT_OFFLINE_INTERVALS = 5;
+constexpr int STALE_INTERVALS = 2;
 
 const QStringList knownKeys = {"serial", "quantity", "channel", "high", "low", "delay", "clear_delay", "hysteresis",
                                "offline_after", "memory_free_below"};
@@ -208,7 +209,7 @@ AlarmState::Change AlarmState::update(Condition condition, const QDateTime &now)
 }
 
 Alarms::Alarms(const QList<AlarmRule> &rules, int intervalMs, QObject *parent)
-    : QObject(parent), rules(rules), defaultOfflineAfter(DEFAULT_OFFLINE_INTERVALS * intervalMs / 1000.0)
+    : QObject(parent), rules(rules), intervalMs(intervalMs), defaultOfflineAfter(DEFAULT_OFFLINE_INTERVALS * intervalMs / 1000.0)
 {
     qRegisterMetaType<Station::AlarmChange>();
 }
@@ -220,7 +221,7 @@ void Alarms::start()
     for (int i = 0; i < rules.size(); ++i) {
         if (rules[i].serial == QLatin1String("*"))
             continue;
-        loggers.insert(rules[i].serial, Logger{now, false});
+        loggers.insert(rules[i].serial, Logger{now});
         watch(i, rules[i].serial, rules[i].serial.toUInt(nullptr, 16), AlarmKind::Offline);
     }
     timer = new QTimer(this);
@@ -257,7 +258,6 @@ void Alarms::observe(const PortReading &reading)
     if (serial.isEmpty())
         return;
     Logger &logger = loggers[serial];
-    logger.up = reading.up;
     if (reading.up)
         logger.lastAnswer = now;
     for (int i = 0; i < rules.size(); ++i) {
@@ -304,15 +304,19 @@ void Alarms::observeValues(int rule, const PortReading &reading, const QString &
 void Alarms::observeOffline(Watched &w, const Logger &logger, const QDateTime &now)
 {
     w.status.value = logger.lastAnswer.msecsTo(now) / 1000.0;
-    w.condition = logger.up ? Condition::Inside : w.status.value >= *w.status.threshold ? Condition::Outside : Condition::Near;
+    // Time alone tells: an unplugged logger reports nothing at all.
+    w.condition = w.status.value >= *w.status.threshold ? Condition::Outside : Condition::Inside;
 }
 
 void Alarms::evaluate()
 {
     const QDateTime now = Clock::now().toUTC();
     for (Watched &w : watched) {
+        const Logger &logger = loggers[w.status.serial];
         if (w.status.kind == AlarmKind::Offline)
-            observeOffline(w, loggers[w.status.serial], now);
+            observeOffline(w, logger, now);
+        else if (logger.lastAnswer.msecsTo(now) > STALE_INTERVALS * intervalMs)
+            w.condition = Condition::Unknown;   // a reading that old tells nothing of the present
         advance(w, now);
     }
 }

@@ -110,7 +110,6 @@ private:
     };
     struct Logger {
         QDateTime lastAnswer;
-        bool up = false;
     };
 
     Watched &watch(int rule, const QString &serial, quint32 address, AlarmKind kind, const QString &quantity = {},
@@ -120,6 +119,7 @@ private:
     void advance(Watched &w, const QDateTime &now);
 
     QList<AlarmRule> rules;
+    int intervalMs;
     double defaultOfflineAfter;
     QMap<QString, Watched> watched;             // by rule, serial, channel and kind, in that order
     QMap<QString, Logger> loggers;              // by serial

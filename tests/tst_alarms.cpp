@@ -19,7 +19,8 @@ Station::PortReading reading(double temperature, bool up = true)
 {
     Station::PortReading r{"ttyUSB0", up, {}, {}, {}, true};
     r.status.address = 0x12345, r.status.deviceType = 1, r.status.batteryCode = 4, r.status.freeMemoryPercent = 50;
-    r.values = {LiveValue{"temperature", temperature, "", 1, !std::isnan(temperature)}};
+    // A value not known still carries a number, one beyond the limit.
+    r.values = {LiveValue{"temperature", std::isnan(temperature) ? -14 : temperature, "", 1, !std::isnan(temperature)}};
     return r;
 }
 
