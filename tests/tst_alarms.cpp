@@ -11,7 +11,8 @@
 
 namespace {
 
-using Steps = QList<QPair<double, double>>;   // seconds from the start, temperature (NaN: not known)
+// Seconds from the start, temperature (NaN: not known; infinite: no answer, time passes).
+using Steps = QList<QPair<double, double>>;
 
 const QDateTime origin = QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC);
 
@@ -24,16 +25,19 @@ Station::PortReading reading(double temperature, bool up = true)
     return r;
 }
 
-// The alarms of `iniText` (its one section), clock at `origin` until the test moves it.
-std::unique_ptr<Station::Alarms> alarmsOf(const ScratchDirectory &dir, const QByteArray &iniText)
+QString writeAlarms(const ScratchDirectory &dir, const QByteArray &iniText)
 {
     QFile file(dir.filePath("alarms.ini"));
     if (!file.open(QIODevice::WriteOnly) || file.write(iniText) != iniText.size())
-        return nullptr;
-    file.close();
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+std::unique_ptr<Station::Alarms> alarmsOf(const ScratchDirectory &dir, const QByteArray &iniText)
+{
     QList<Station::AlarmRule> rules;
     QString error;
-    if (!Station::readAlarmRules(file.fileName(), &rules, &error))
+    if (!Station::readAlarmRules(writeAlarms(dir, iniText), &rules, &error))
         qFatal("%s", qPrintable(error));
     return std::make_unique<Station::Alarms>(rules, 1000);
 }
@@ -75,6 +79,7 @@ private slots:
         QTest::newRow("a value that is not a number neither starts nor clears")
             << Steps{{0, -14}, {1, NAN}, {2, -14}, {4.9, -14}, {5, -14}, {6, NAN}, {60, NAN}, {61, -16}, {63, -16}}
             << QStringList{"-", "-", "-", "-", h, h, h, h, "-"};
+        QTest::newRow("a logger that stops answering starts nothing") << Steps{{0, -14}, {3.5, INFINITY}} << QStringList{"-", "-"};
         QTest::newRow("low limit") << Steps{{0, -31}, {3, -31}, {4, -29.4}, {6, -29.4}}
                                    << QStringList{"-", "low", "low", "-"};
     }
@@ -90,7 +95,7 @@ private slots:
         Clock::setSource([&now] { return now; });
         for (int i = 0; i < steps.size(); ++i) {
             now = origin.addMSecs(qint64(steps[i].first * 1000));
-            alarms->observe(reading(steps[i].second));
+            std::isinf(steps[i].second) ? alarms->evaluate() : alarms->observe(reading(steps[i].second));
             QVERIFY2(active(*alarms) == expected[i], qPrintable(QStringLiteral("step %1: %2").arg(i).arg(active(*alarms))));
         }
     }
@@ -152,14 +157,12 @@ private slots:
     {
         QFETCH(QByteArray, text);
         ScratchDirectory dir;
-        QFile file(dir.filePath("alarms.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.close();
+        const QString path = writeAlarms(dir, text);
         QList<Station::AlarmRule> rules;
         QString error;
-        QVERIFY(!Station::readAlarmRules(file.fileName(), &rules, &error));
+        QVERIFY(!Station::readAlarmRules(path, &rules, &error));
         QFETCH(QString, expected);
-        QVERIFY2(error.startsWith(file.fileName() + ": " + expected), qPrintable(error));
+        QVERIFY2(error.startsWith(path + ": " + expected), qPrintable(error));
     }
 };
 
