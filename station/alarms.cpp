@@ -35,7 +35,12 @@ public:
         return false;
     }
     bool has(const QString &key) const { return settings.contains(key); }
-    QString text(const QString &key) const { return settings.value(key).toString().trimmed(); }
+    // A value with a comma reads back as a list: joined again, it is told as written.
+    QString text(const QString &key) const
+    {
+        const QVariant value = settings.value(key);
+        return (value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(',')) : value.toString()).trimmed();
+    }
 
     // A number of at least `min` (and at most `max`); absent keys leave `value` alone.
     bool number(const QString &key, double *value, double min = -INFINITY, double max = INFINITY)
@@ -45,7 +50,7 @@ public:
         bool ok = false;
         const double read = text(key).toDouble(&ok);
         if (!ok || !std::isfinite(read))
-            return fail(key, QStringLiteral("not a number: \"%1\"").arg(settings.value(key).toString()));
+            return fail(key, QStringLiteral("not a number: \"%1\"").arg(text(key)));
         if (read < min || read > max)
             return fail(key, max < INFINITY ? QStringLiteral("takes %1 to %2").arg(min).arg(max)
                                             : min > 0 ? QStringLiteral("must be above 0") : QStringLiteral("must not be negative"));
