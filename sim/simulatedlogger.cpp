@@ -533,6 +533,9 @@ void SimulatedLogger::handleRequest(const LoggedRequest &request, qint64 nowMs, 
         data.append(char(request.argument));
         data.append(BLOCK_SIZE - 1, '\0');
     } else {
+        unanswered = request.registerAddress == faultCfg.unansweredReadsOf && faultCfg.unansweredReadCount != 0;
+        if (unanswered && faultCfg.unansweredReadCount > 0)
+            --faultCfg.unansweredReadCount;
         int blocks = std::clamp<int>(request.argument, 1, MAX_BLOCKS);
         if (chance(faultCfg.wrongBlockRate))
             blocks += (blocks == 1 || (rng() & 1)) ? 1 : -1;

@@ -58,6 +58,10 @@ struct FaultConfig {
     int replugAfterMs = -1;        // >= 0: and comes back that long after
     qint64 ignoreWritesTo = -1;    // >= 0: writes to that register are answered, not stored
     qint64 unansweredWritesTo = -1; // >= 0: writes to that register are stored, not answered
+    // >= 0: reads of that register go unanswered, the first `unansweredReadCount` times
+    // (every time when negative).
+    qint64 unansweredReadsOf = -1;
+    int unansweredReadCount = -1;
 };
 
 struct LoggedRequest {
