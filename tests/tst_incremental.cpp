@@ -1,8 +1,13 @@
-// Which blocks a download reads when the archive holds the campaign. The downloads
-// themselves, against the simulated logger, are the window's tests.
+// Which blocks a download reads when the archive holds the campaign, and the image it makes
+// of them against the simulated logger. The window's downloads are tst_download's.
 
+#include "archiveddownload.h"
+#include "downloaddriver.h"
+#include "exportfile.h"
 #include "incremental.h"
+#include "manageserialport.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QTest>
 
@@ -61,6 +66,57 @@ private slots:
         QVERIFY(plan.full != plan.whyFull.isEmpty());
         if (!plan.full)
             QCOMPARE(std::make_tuple(plan.from, plan.to, plan.checkEnd), std::make_tuple(from, to, quint32(previousUsed)));
+    }
+
+    void acrossTheWrap_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint32>("past");   // bytes recorded past the end of the memory
+        for (quint32 past : {0u, 2u, 4u, 62u, 64u})
+            QTest::addRow("2-byte records, %u past the wrap", past) << 1 << past;
+        for (quint32 past : {0u, 4u, 60u, 64u})
+            QTest::addRow("4-byte records, %u past the wrap", past) << 3 << past;
+    }
+
+    // What the archive stores and the file written from an incremental read are, byte for
+    // byte, what a full read gives: the logger's whole memory.
+    void acrossTheWrap()
+    {
+        QFETCH(int, type);
+        QFETCH(quint32, past);
+        ScratchDirectory dir;
+        const quint32 thenUsed = 0x20000 + past - 0x100;
+        std::unique_ptr<sim::PtyLogger> logger = startLogger(dir.path(), frozenLogger(type, thenUsed));
+        // No byte of it zero, so that one taken from a fresh buffer shows.
+        logger->withLogger([](sim::SimulatedLogger &l) {
+            for (size_t i = 0; i < l.memory().size(); ++i)
+                l.memory()[i] = quint8(1 + i * 7 % 251);
+        });
+        ManageSerialPort port;
+        QVERIFY(port.openPort(logger->linkPath()));
+        QString error;
+        const std::unique_ptr<Archive::Store> store = Archive::Store::open({dir.filePath("archive.sqlite")}, &error);
+        QVERIFY2(store, qPrintable(error));
+        LoggerStatus status;
+        QVERIFY(Device::readStatus(port, status).complete);
+        const auto memoryNow = [&] { return logger->read<std::vector<quint8>>([](sim::SimulatedLogger &l) { return l.memory(); }); };
+        // Archived as a full read stores it.
+        QVERIFY(store->storeDownload(status, Archive::storedImage(status, memoryNow()), &error));
+
+        logger->withLogger([&](sim::SimulatedLogger &l) { l.addRecords(0x100 / l.recordSize()); });
+        QVERIFY(Device::readStatus(port, status).complete);
+        Device::RecordMemory memory;
+        const Archive::ReadReport report = Archive::readThroughArchive(port, status, store.get(), false, memory, {});
+        QCOMPARE(report.result, Device::DownloadResult::Complete);
+        QVERIFY(report.incremental);
+        const std::vector<quint8> full = memoryNow();
+        const std::optional<Archive::Download> stored = store->download(report.downloadId, &error);
+        QVERIFY2(stored, qPrintable(error));
+        QCOMPARE(stored->image, QByteArray(reinterpret_cast<const char *>(full.data()), 0x20000));
+        QBuffer file;
+        file.open(QIODevice::WriteOnly);
+        QVERIFY(Device::writeExport(file, status, memory, {}, &error));
+        QCOMPARE(file.data(), expectedExport(*logger, exportHeader(status.address, status.deviceType)));
     }
 };
 
