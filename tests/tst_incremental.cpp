@@ -32,6 +32,8 @@ private slots:
         QTest::newRow("less than a block archived") << 30 << 130u << "" << false << 0u << 192u << quint64(50);
         QTest::newRow("fewer bytes than then") << 700 << 640u << "" << true << 0u << 0u << quint64(320);
         QTest::newRow("another start time") << 700 << 800u << "start" << true << 0u << 0u << quint64(400);
+        QTest::newRow("another period") << 700 << 800u << "period" << true << 0u << 0u << quint64(400);
+        QTest::newRow("no valid start time") << 700 << 800u << "no start" << true << 0u << 0u << quint64(50);
         QTest::newRow("archived image altered") << 700 << 800u << "hash" << true << 0u << 0u << quint64(50);
         QTest::newRow("archived image short") << 700 << 800u << "size" << true << 0u << 0u << quint64(50);
         QTest::newRow("wrapped since") << 0x1FF00 << 0x20040u << "" << false << 0x1FEC0u << 0x20040u << quint64(160);
@@ -56,6 +58,10 @@ private slots:
         previous.sha256 = QCryptographicHash::hash(previous.image, QCryptographicHash::Sha256);
         if (change == "start")
             previous.status.startTime = now.startTime.addSecs(-60);
+        if (change == "period")
+            previous.status.periodCode = 8;
+        if (change == "no start")
+            now.startTime = previous.status.startTime = QDateTime();
         if (change == "hash")
             previous.image[0] = 0;
         if (change == "size")
@@ -100,7 +106,10 @@ private slots:
         LoggerStatus status;
         QVERIFY(Device::readStatus(port, status).complete);
         const auto memoryNow = [&] { return logger->read<std::vector<quint8>>([](sim::SimulatedLogger &l) { return l.memory(); }); };
-        // Archived as a full read stores it.
+        // Archived as full reads store them; the earlier one is not the base.
+        LoggerStatus earlier = status;
+        earlier.usedBytes -= 0x100;
+        QVERIFY(store->storeDownload(earlier, Archive::storedImage(earlier, memoryNow()), &error));
         QVERIFY(store->storeDownload(status, Archive::storedImage(status, memoryNow()), &error));
 
         logger->withLogger([&](sim::SimulatedLogger &l) { l.addRecords(0x100 / l.recordSize()); });
@@ -109,6 +118,7 @@ private slots:
         const Archive::ReadReport report = Archive::readThroughArchive(port, status, store.get(), false, memory, {});
         QCOMPARE(report.result, Device::DownloadResult::Complete);
         QVERIFY(report.incremental);
+        QVERIFY(report.bytesRead <= 0x100 + 2 * 64);   // what is new, and the blocks at its ends
         const std::vector<quint8> full = memoryNow();
         const std::optional<Archive::Download> stored = store->download(report.downloadId, &error);
         QVERIFY2(stored, qPrintable(error));
