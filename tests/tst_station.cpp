@@ -197,16 +197,22 @@ private slots:
     void readAllMatchesSingleReads_data()
     {
         QTest::addColumn<int>("unplugAfter");   // >= 0: the third logger is pulled out after that many requests
-        QTest::newRow("three loggers") << -1;
-        QTest::newRow("one pulled out during its download") << 150;
+        QTest::addColumn<int>("lostBlock");     // answers of its fourth block lost, its attempts all lost at 5
+        QTest::newRow("three loggers") << -1 << 0;
+        QTest::newRow("one pulled out during its download") << 150 << 0;
+        QTest::newRow("a block lost at every attempt: woken, read again") << -1 << 5;
     }
 
     void readAllMatchesSingleReads()
     {
         QFETCH(int, unplugAfter);
+        QFETCH(int, lostBlock);
         ScratchDirectory dir;
         Loggers loggers = startLoggers(dir.path(), {3, 7, 1}, 20000);
-        loggers[2]->withLogger([unplugAfter](sim::SimulatedLogger &l) { l.faults().unplugAfterRequests = unplugAfter; });
+        loggers[2]->withLogger([&](sim::SimulatedLogger &l) {
+            l.faults().unplugAfterRequests = unplugAfter;
+            l.faults().unansweredReadsOf = 0x02000000 + 192, l.faults().unansweredReadCount = lostBlock;
+        });
         QDir(dir.path()).mkdir("all");
         std::unique_ptr<QProcess> all(startCli({"read", "--all", "-d", "all", "--json"}, loggers, dir.path()));
         QVERIFY(all->waitForFinished(120000));
@@ -239,21 +245,22 @@ private slots:
 
     void probeTellsLoggersFromOtherPorts_data()
     {
-        QTest::addColumn<bool>("silent");
+        QTest::addColumn<qint64>("unanswered");  // >= 0: reads of that register are never answered
         QTest::addColumn<double>("corruptRate");
         QTest::addColumn<QByteArray>("shown");   // what ports --probe shows for the second port
-        QTest::newRow("logger") << false << 0.0 << QByteArray("\tTemperature\t00022222\n");
-        QTest::newRow("silent port") << true << 0.0 << QByteArray("\tnone\n");
-        QTest::newRow("port answering garbage") << false << 1.0 << QByteArray("\tnone\n");
+        QTest::newRow("logger") << qint64(-1) << 0.0 << QByteArray("\tTemperature\t00022222\n");
+        QTest::newRow("silent port") << qint64(0x02) << 0.0 << QByteArray("\tnone\n");
+        QTest::newRow("status never whole") << qint64(0x01000020) << 0.0 << QByteArray("\tnone\n");
+        QTest::newRow("port answering garbage") << qint64(-1) << 1.0 << QByteArray("\tnone\n");
     }
 
     void probeTellsLoggersFromOtherPorts()
     {
-        QFETCH(bool, silent);
+        QFETCH(qint64, unanswered);
         QFETCH(double, corruptRate);
         ScratchDirectory dir;
         Loggers loggers = startLoggers(dir.path(), {3, 1});
-        loggers[1]->withLogger([&](sim::SimulatedLogger &l) { l.faults().silent = silent, l.faults().corruptByteRate = corruptRate; });
+        loggers[1]->withLogger([&](sim::SimulatedLogger &l) { l.faults().unansweredReadsOf = unanswered, l.faults().corruptByteRate = corruptRate; });
         std::unique_ptr<QProcess> probe(startCli({"ports", "--probe"}, loggers, dir.path()));
         QVERIFY(probe->waitForFinished(60000));
         QCOMPARE(probe->exitCode(), 0);
