@@ -101,6 +101,8 @@ public:
     std::vector<quint8> &memory() { return recordMemory; }
     quint32 usedBytes() const;
     void setUsedBytes(quint32 bytes);
+    // Another logger of the same kind put on the line in its place (its serial number).
+    void setAddress(quint32 address);
     quint8 recordSize() const;
     quint32 memoryTop() const;
     // The stored 16-bit words of record n (oldest is 0), from the memory as it is.

@@ -175,6 +175,10 @@ private slots:
         unplug ? loggers[1]->replug() : silent(false);
         QVERIFY(scrapeShows(port, "vantorel_temperature_celsius{channel=\"1\",serial=\"00022222\"} 21.5"));
         QVERIFY(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("vantorel_up{port=\"" + a.toUtf8() + "\"} 1"));
+        // Another logger in the cradle of the first, its adapter left plugged in: told as found.
+        loggers[1]->withLogger([](sim::SimulatedLogger &l) { l.setAddress(0x33333); });
+        QByteArray told;
+        QVERIFY(waitFor([&] { return (told += serve->readAllStandardError()).contains("logger 00033333 (Temperature) on " + b.toUtf8()); }, 30000));
 
         // A second station on the same port is refused; SIGTERM ends the first one cleanly.
         std::unique_ptr<QProcess> second(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)}, loggers, dir.path()));
