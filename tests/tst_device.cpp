@@ -203,10 +203,7 @@ void tst_Device::lostAnswers()
     LoggerStatus expected, s;
     QVERIFY(Device::readStatus(a.port, expected).complete);
     const Device::LiveOutcome reference = Device::readLive(a.port, expected);
-    a.logger->withLogger([&](sim::SimulatedLogger &l) {
-        l.clearRequests();
-        l.faults().unansweredReadsOf = reg, l.faults().unansweredReadCount = lost;
-    });
+    a.logger->withLogger([&](sim::SimulatedLogger &l) { l.clearRequests(), l.faults().unansweredReadsOf = reg, l.faults().unansweredReadCount = lost; });
     const Device::StatusOutcome status = Device::readStatus(a.port, s);
     const Device::LiveOutcome live = status.complete ? Device::readLive(a.port, s) : Device::LiveOutcome();
     int retryAsked = 0;

@@ -94,10 +94,7 @@ private slots:
         const quint32 thenUsed = 0x20000 + past - 0x100;
         std::unique_ptr<sim::PtyLogger> logger = startLogger(dir.path(), frozenLogger(type, thenUsed));
         // No byte of it zero, so that one taken from a fresh buffer shows.
-        logger->withLogger([](sim::SimulatedLogger &l) {
-            for (size_t i = 0; i < l.memory().size(); ++i)
-                l.memory()[i] = quint8(1 + i * 7 % 251);
-        });
+        logger->withLogger([](sim::SimulatedLogger &l) { std::generate(l.memory().begin(), l.memory().end(), [i = 0]() mutable { return quint8(1 + i++ * 7 % 251); }); });
         ManageSerialPort port;
         QVERIFY(port.openPort(logger->linkPath()));
         QString error;
@@ -116,13 +113,10 @@ private slots:
         QVERIFY(Device::readStatus(port, status).complete);
         Device::RecordMemory memory;
         const Archive::ReadReport report = Archive::readThroughArchive(port, status, store.get(), false, memory, {});
-        QCOMPARE(report.result, Device::DownloadResult::Complete);
-        QVERIFY(report.incremental);
+        QVERIFY(report.result == Device::DownloadResult::Complete && report.incremental);
         QVERIFY(report.bytesRead <= 0x100 + 2 * 64);   // what is new, and the blocks at its ends
         const std::vector<quint8> full = memoryNow();
-        const std::optional<Archive::Download> stored = store->download(report.downloadId, &error);
-        QVERIFY2(stored, qPrintable(error));
-        QCOMPARE(stored->image, QByteArray(reinterpret_cast<const char *>(full.data()), 0x20000));
+        QCOMPARE(store->download(report.downloadId, &error).value_or(Archive::Download()).image, QByteArray(reinterpret_cast<const char *>(full.data()), 0x20000));
         QBuffer file;
         file.open(QIODevice::WriteOnly);
         QVERIFY(Device::writeExport(file, status, memory, {}, &error));
