@@ -2,9 +2,14 @@
 // Prometheus server, and read of several loggers at once, against simulated loggers on ptys.
 
 #include "downloaddriver.h"
+#include "alarms.h"
 #include "metrics.h"
+#include "quantities.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QSet>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -74,9 +79,15 @@ Reply get(const QString &url, const QByteArray &verb = "GET")
     return r;
 }
 
-bool scrapeShows(quint16 port, const QByteArray &line)
+bool scrapeShows(quint16 port, const QByteArray &line, int timeoutMs = 30000)
 {
-    return waitFor([&] { return get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(line); }, 30000);
+    return waitFor([&] { return get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(line); }, timeoutMs);
+}
+
+bool writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush();
 }
 
 } // namespace
@@ -145,6 +156,29 @@ private slots:
             QVERIFY2(text.contains("# HELP " + name + " ") && text.contains("# TYPE " + name + " "), qPrintable(line));
             QCOMPARE(line.section('}', 1).split(' ', Qt::SkipEmptyParts).size(), 1);
         }
+    }
+
+    // The shipped dashboard and alerting rules query only metrics the station exposes.
+    void shippedQueriesNameExposedMetrics()
+    {
+        Station::PortReading all{"ttyUSB0", true, {}, {}, QDateTime::currentDateTimeUtc()};
+        for (const Quantity &q : liveQuantities())
+            all.values.append({q.name, 1, "", 0, true});
+        Station::AlarmSnapshot alarms;
+        alarms.alarms.append({"a", "00000000", "1", "temperature", 0, Station::AlarmKind::High, true, 1.0, 2.0});
+        QSet<QString> exposed;
+        for (const QString &line : QString::fromUtf8(Station::metricsText({all}, &alarms)).split('\n'))
+            if (line.startsWith("# TYPE "))
+                exposed.insert(line.section(' ', 2, 2));
+        QJsonParseError parsed;
+        const QByteArray dashboard = readFile(VANTOREL_DASHBOARD);
+        QJsonDocument::fromJson(dashboard, &parsed);
+        QVERIFY2(parsed.error == QJsonParseError::NoError, qPrintable(parsed.errorString()));
+        // Every metric either file names, in its queries or its texts.
+        const QString shipped = QString::fromUtf8(dashboard + readFile(VANTOREL_ALERT_RULES));
+        QVERIFY(shipped.count("vantorel_") > 20);
+        for (const QRegularExpressionMatch &m : QRegularExpression("\\bvantorel_[a-z_]+").globalMatch(shipped))
+            QVERIFY2(exposed.contains(m.captured()), qPrintable(m.captured()));
     }
 
     void serveFollowsItsLoggers_data()
@@ -277,6 +311,84 @@ private slots:
         QVERIFY2(out.contains(loggers[0]->linkPath().toUtf8() + "\tTemp/Hygro\t00011111\n"), out.constData());
         QFETCH(QByteArray, shown);
         QVERIFY2(out.contains(loggers[1]->linkPath().toUtf8() + shown), out.constData());
+    }
+
+    void alarmsFollowTheLiveValue()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {1});
+        const auto setTemperature = [&](const QByteArray &sixteenths) {
+            loggers[0]->withLogger([sixteenths](sim::SimulatedLogger &l) { l.setLiveValue(0x40, sixteenths); });
+        };
+        std::unique_ptr<QProcess> missing(startCli({"serve", "--alarms", "missing.ini"}, loggers, dir.path()));
+        QVERIFY(missing->waitForFinished(10000));
+        QCOMPARE(missing->exitCode(), 2);
+        QVERIFY(missing->readAllStandardError().contains("missing.ini: cannot read the alarms file"));
+
+        QVERIFY(writeText(dir.filePath("alarms.ini"), "[freezer]\nserial=00011111\nquantity=temperature\nhigh=25\n"
+                                                      "delay=3\nclear_delay=1\nhysteresis=1\noffline_after=2\n"));
+        QVERIFY(writeText(dir.filePath("notify.sh"), "env | grep ^VANTOREL_ALARM_ | sort >> \"$1\"\necho >> \"$1\"\nexit 3\n"));
+        const quint16 port = freePort();
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--interval", "1",
+                                                  "--alarms", "alarms.ini", "--alarm-command", "/bin/sh notify.sh env.txt",
+                                                  "--archive", "archive.sqlite"}, loggers, dir.path()));
+        const QByteArray labels = "{alarm=\"high\",channel=\"1\",name=\"freezer\",quantity=\"temperature\",serial=\"00011111\"} ";
+        const QByteArray active = "vantorel_alarm_active" + labels, temperature = "vantorel_temperature_celsius{channel=\"1\",serial=\"00011111\"} ";
+        QVERIFY(scrapeShows(port, active + "0\n"));
+        QVERIFY(scrapeShows(port, "vantorel_alarm_threshold" + labels + "25\n"));
+
+        // Back inside within the delay: no alarm.
+        setTemperature("\xE0\x01");   // 30 °C
+        QVERIFY(scrapeShows(port, temperature + "30\n"));
+        setTemperature("\x58\x01");   // 21.5 °C
+        QVERIFY(scrapeShows(port, temperature + "21.5\n"));
+        QVERIFY(!scrapeShows(port, active + "1\n", 4000));
+
+        // Out for good: started after the delay, within two intervals more (and a margin for a loaded machine).
+        setTemperature("\xE0\x01");
+        QElapsedTimer out;
+        out.start();
+        QVERIFY(scrapeShows(port, active + "1\n"));
+        QVERIFY2(out.elapsed() >= 3000 && out.elapsed() <= 3000 + 2 * 1000 + 2000, qPrintable(QString::number(out.elapsed())));
+        // Back, but within the hysteresis: still active; back beyond it: cleared.
+        setTemperature("\x88\x01");   // 24.5 °C
+        QVERIFY(scrapeShows(port, temperature + "24.5\n"));
+        QVERIFY(!scrapeShows(port, active + "0\n", 3000));
+        setTemperature("\x58\x01");
+        QVERIFY(scrapeShows(port, active + "0\n"));
+        QVERIFY(scrapeShows(port, "vantorel_alarm_failures_total{what=\"command\"} 2\n"));
+        // Pulled out: nothing is read any more, yet the offline alarm starts.
+        loggers[0]->unplug();
+        QVERIFY(scrapeShows(port, "vantorel_alarm_active{alarm=\"offline\",channel=\"\",name=\"freezer\",quantity=\"up\",serial=\"00011111\"} 1\n"));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+        QCOMPARE(serve->exitCode(), 0);
+        const QByteArray errors = serve->readAllStandardError();
+        QVERIFY2(errors.contains("alarm freezer (high) of 00011111: temperature channel 1 30 (limit 25) started")
+                 && errors.contains("alarm command /bin/sh failed with exit status 3"), errors.constData());
+
+        // Both changes in the audit trail, and in the command's environment.
+        QString error;
+        const auto archive = Archive::Store::open(Archive::Location{dir.filePath("archive.sqlite")}, &error);
+        QVERIFY2(archive, qPrintable(error));
+        QVector<Archive::Event> events = archive->events(0x11111, &error);
+        QCOMPARE(events.size(), 3);
+        QCOMPARE(events[2].details["alarm"].toString(), "offline");
+        QCOMPARE(events[0].kind, Archive::EventKind::AlarmStarted);
+        QCOMPARE(events[1].kind, Archive::EventKind::AlarmCleared);
+        const QString since = events[0].details["since"].toString();
+        QCOMPARE(events[1].details["since"].toString(), since);
+        QVERIFY(events[1].details["durationSeconds"].toDouble() >= 3 + 3 + 1);
+        QJsonObject started = events[0].details;
+        started.remove("since");
+        QCOMPARE(started, (QJsonObject{{"name", "freezer"}, {"alarm", "high"}, {"serial", "00011111"}, {"quantity", "temperature"},
+                                       {"channel", "1"}, {"value", 30}, {"limit", 25}}));
+        const QString environment = "VANTOREL_ALARM_ALARM=high\nVANTOREL_ALARM_CHANNEL=1\nVANTOREL_ALARM_NAME=freezer\n"
+                                    "VANTOREL_ALARM_QUANTITY=temperature\nVANTOREL_ALARM_SERIAL=00011111\n"
+                                    "VANTOREL_ALARM_SINCE=" + since + "\nVANTOREL_ALARM_STATE=%1\nVANTOREL_ALARM_THRESHOLD=25\n"
+                                    "VANTOREL_ALARM_VALUE=%2\n\n";
+        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("env.txt"))).section("\n\n", 0, 1) + "\n\n",
+                 environment.arg("active", "30") + environment.arg("cleared", "21.5"));
     }
 
     void prometheusQueriesServe()
