@@ -153,9 +153,17 @@ int serve(const QCommandLineParser &args)
     if (args.isSet(QStringLiteral("download-on-plug")) && !QFileInfo(options.downloadDirectory).isDir())
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(options.downloadDirectory));
 
+    Station::WebConfig web;
+    QString error;
+    if (args.isSet(QStringLiteral("web-config"))) {
+        const Station::WebConfigError e = Station::loadWebConfig(args.value(QStringLiteral("web-config")), &web, &error);
+        if (e != Station::WebConfigError::None)
+            return fail(e == Station::WebConfigError::Unreadable ? FileError : Usage, QStringLiteral("--web-config ") + error);
+    }
+
     Station::Monitor monitor(options);
     Station::MetricsServer server([&monitor] { return monitor.readings(); });
-    QString error;
+    server.setWebConfig(web);
     if (!server.listen(address, httpPort, &error))
         return fail(Usage, QStringLiteral("cannot listen on %1: %2 (another program may use that port; choose another with --listen)")
                                .arg(listen, error));
@@ -170,7 +178,7 @@ int serve(const QCommandLineParser &args)
             message(r.port + QStringLiteral(": the export file was written, but the archive step failed: ") + r.archiveError);
     });
     monitor.start();
-    message(QStringLiteral("serving http://%1/metrics").arg(listen));
+    message(QStringLiteral("serving %1://%2/metrics").arg(web.tls ? QStringLiteral("https") : QStringLiteral("http"), listen));
 
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [] {
