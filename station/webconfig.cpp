@@ -12,6 +12,9 @@
 #if __has_include(<crypt.h>)
 #include <crypt.h>
 #define VANTOREL_HAVE_CRYPT 1
+constexpr bool HAVE_BCRYPT = true;
+#else
+constexpr bool HAVE_BCRYPT = false;
 #endif
 
 #include <memory>
@@ -117,6 +120,8 @@ WebConfigError readUsers(const Reader &r, const YAML::Node &node, WebConfig *con
 {
     if (!node.IsMap())
         return r.fail(QStringLiteral("basic_auth_users must map each user to a bcrypt hash"));
+    if (!HAVE_BCRYPT)
+        return r.fail(QStringLiteral("basic_auth_users: this build of the program cannot check bcrypt hashes"));
     for (const auto &entry : node) {
         const QString user = text(entry.first);
         const QString where = QStringLiteral("basic_auth_users.") + user;
