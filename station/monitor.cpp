@@ -48,6 +48,7 @@ void Monitor::startWorker(const QString &name)
             emit loggerFound(reading.port, reading.status);
         found->loggerSeen = true;
         found->last = reading;
+        emit polled(reading);
     });
     connect(worker, &PortWorker::downloaded, this, &Monitor::downloaded);
     // With the worker as context, a pending call goes with the worker when stop() deletes it.

@@ -32,6 +32,9 @@ public:
 signals:
     void loggerFound(const QString &port, const LoggerStatus &status);
     void downloaded(const Station::DownloadReport &report);
+    // After every poll of a port where a logger was seen, once readings() holds it: what
+    // publishers and alarms follow.
+    void polled(const Station::PortReading &reading);
 
 private:
     // A port where no logger answered is probed again on its next plug, or after this long.
