@@ -154,15 +154,27 @@ HttpGuard::Verdict HttpGuard::judge(const QByteArray &bytes) const
     return announcesBody(head) ? Verdict::Body : Verdict::Pass;
 }
 
-// Qt's server takes it as a pending connection; its head is already read into the socket, so
-// no further readyRead would come: it is given one, from the event loop, not from within ours.
-void HttpGuard::handOn(QTcpSocket *socket)
+// Ends the guard's watch of a socket; called from within that watch, so the holder goes later.
+void HttpGuard::release(QTcpSocket *socket)
 {
     waiting.removeOne(socket);
-    delete socket->findChild<QObject *>(QLatin1String(HOLD), Qt::FindDirectChildrenOnly);
+    QObject *hold = socket->findChild<QObject *>(QLatin1String(HOLD), Qt::FindDirectChildrenOnly);
+    QObject::disconnect(socket, nullptr, hold, nullptr);
+    delete hold->findChild<QTimer *>();
+    hold->deleteLater();
+}
+
+// Qt's server takes it as a pending connection. Its head is already read into the socket, so
+// no further readyRead would come: it is given one now, and the answer sent at once. Qt knows
+// no half-closed socket: a client that closed its sending side after its request is taken as
+// gone at the next read, and an answer still buffered then would be lost.
+void HttpGuard::handOn(QTcpSocket *socket)
+{
+    release(socket);
     closeAfterAnswer(socket);
     addPendingConnection(socket);
-    QTimer::singleShot(0, socket, [socket] { emit socket->readyRead(); });
+    emit socket->readyRead();
+    socket->flush();
 }
 
 // One request per connection: the socket closes once its answer has left. Whatever came
@@ -180,8 +192,7 @@ void HttpGuard::closeAfterAnswer(QTcpSocket *socket)
 // moment, so that closing does not reset the connection before the client has read it.
 void HttpGuard::refuse(QTcpSocket *socket, Verdict verdict)
 {
-    waiting.removeOne(socket);
-    delete socket->findChild<QObject *>(QLatin1String(HOLD), Qt::FindDirectChildrenOnly);
+    release(socket);
     switch (verdict) {
     case Verdict::TooLongLine:
         socket->write(refusal("414 URI Too Long", "request line too long\n"));
@@ -196,6 +207,7 @@ void HttpGuard::refuse(QTcpSocket *socket, Verdict verdict)
         socket->write(refusal("413 Content Too Large", "a request carries no body here\n"));
         break;
     }
+    socket->flush();
     const auto discard = [socket] { socket->read(socket->bytesAvailable()); };
     discard();
     connect(socket, &QIODevice::readyRead, socket, discard);

@@ -44,6 +44,7 @@ private:
     void makeRoom();
     void inspect(QTcpSocket *socket);
     Verdict judge(const QByteArray &head) const;
+    void release(QTcpSocket *socket);
     void handOn(QTcpSocket *socket);
     void refuse(QTcpSocket *socket, Verdict verdict);
     void closeAfterAnswer(QTcpSocket *socket);

@@ -129,6 +129,17 @@ private slots:
         QVERIFY(!request.startsWith("HEAD") || got.endsWith("\r\n\r\n"));
     }
 
+    // Clients that close their sending side after the request (printf ... | nc -N) still get the answer.
+    void halfClosingClientsGetTheirAnswer()
+    {
+        if (!plain)
+            plain = std::make_unique<Station>();
+        const QByteArray answers = run(QStringLiteral("/usr/bin/python3"), {"-c", "import socket, sys\nfor i in range(40):\n"
+            "    s = socket.create_connection(('127.0.0.1', int(sys.argv[1]))); s.sendall(sys.argv[2].encode()); s.shutdown(socket.SHUT_WR)\n"
+            "    print(b''.join(iter(lambda: s.recv(65536), b'')).split(b'\\r')[0].decode())", QString::number(plain->port), "GET / HTTP/1.0\r\n\r\n"});
+        QCOMPARE(answers.count("HTTP/1.1 200 OK\n"), 40);
+    }
+
     // 100 clients each sending a byte a second and one a 100 MiB header, while a scrape is made;
     // bench_stationdoors prints the figures bounded generously here.
     void slowClientsCannotWearItDown()
