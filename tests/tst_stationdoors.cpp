@@ -258,7 +258,7 @@ private slots:
     // archive lands in the state directory and the second download reads only what is new.
     void unitArchivesAsAnUnprivilegedUser()
     {
-        cleanupTestCase();   // with the other stations still running, the logger was at times not downloaded
+        cleanupTestCase();   // the other tests' stations stopped: nothing else competes with the downloads below
         QFile unitFile(QStringLiteral(VANTOREL_SOURCE_DIR "/packaging/vantorel-station.service"));
         QVERIFY(unitFile.open(QIODevice::ReadOnly));
         const QString unit = QString::fromUtf8(unitFile.readAll());
