@@ -90,7 +90,11 @@ const QList<Command> &commands()
           QCommandLineOption(QStringLiteral("download-on-plug"),
                              QStringLiteral("Download each logger that appears into DIR, under its proposed name, "
                                             "through the archive."),
-                             QStringLiteral("DIR"))}
+                             QStringLiteral("DIR")),
+          QCommandLineOption(QStringLiteral("web-config"),
+                             QStringLiteral("HTTPS and basic authentication from FILE, in the format of the Prometheus "
+                                            "exporters (tls_server_config, basic_auth_users)."),
+                             QStringLiteral("FILE"))}
              + alarmOptions() + archiveOptions(),
          &serve},
     };
