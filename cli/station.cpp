@@ -8,6 +8,7 @@
 #include "loggerdownload.h"
 #include "metricsserver.h"
 #include "monitor.h"
+#include "mqttoptions.h"
 #include "portwatcher.h"
 #include "session.h"
 
@@ -154,6 +155,9 @@ int serve(const QCommandLineParser &args)
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(options.downloadDirectory));
 
     Station::Monitor monitor(options);
+    std::unique_ptr<Station::MqttPublisher> mqtt;
+    if (int code = startMqtt(args, options.intervalMs, monitor, &mqtt))
+        return code;
     Station::MetricsServer server([&monitor] { return monitor.readings(); });
     QString error;
     if (!server.listen(address, httpPort, &error))
