@@ -223,7 +223,10 @@ private slots:
         sub->seen.clear();
         publish("ha/status", "offline");
         publish("ha/other", "online");
-        QVERIFY(waitFor([&] { return std::count_if(sub->all().cbegin(), sub->seen.cend(), [&](const Seen &m) { return m.topic == STATE; }) >= 3; }));
+        QVERIFY(waitFor([&] {
+            const QList<Seen> all = sub->all();
+            return std::count_if(all.cbegin(), all.cend(), [&](const Seen &m) { return m.topic == STATE; }) >= 3;
+        }));
         QVERIFY(sub->last(config).topic.isEmpty());
         publish("ha/status", "online");
         QVERIFY(sub->waitFor(config, {}, 5000));
