@@ -12,7 +12,8 @@ namespace Station {
 namespace {
 
 // libmosquitto's own thread runs the connection: keep-alive, reading and the reconnect with
-// its growing pause (1, 4, 9... up to 30 s), while the Qt thread only publishes.
+// its growing pause (1, 4, 9... up to 30 s, and no longer than two intervals, so that a broker
+// back is published to within two intervals), while the Qt thread only publishes.
 constexpr int RECONNECT_MIN_S = 1, RECONNECT_MAX_S = 30;
 // A logger without an answer for this many intervals is offline.
 constexpr int SILENT_INTERVALS = 2;
@@ -72,7 +73,8 @@ bool MqttPublisher::start(QString *error)
             return false;
         }
     }
-    mosquitto_reconnect_delay_set(client, RECONNECT_MIN_S, RECONNECT_MAX_S, true);
+    const int longest = qBound(RECONNECT_MIN_S, 2 * settings.intervalMs / 1000, RECONNECT_MAX_S);
+    mosquitto_reconnect_delay_set(client, RECONNECT_MIN_S, longest, true);
     mosquitto_connect_callback_set(client, &MqttPublisher::onConnect);
     mosquitto_disconnect_callback_set(client, &MqttPublisher::onDisconnect);
     mosquitto_message_callback_set(client, &MqttPublisher::onMessage);
