@@ -8,6 +8,7 @@
 #include "loggerdownload.h"
 #include "metricsserver.h"
 #include "monitor.h"
+#include "mqttoptions.h"
 #include "portwatcher.h"
 #include "session.h"
 #include "stationalarms.h"
@@ -166,6 +167,9 @@ int serve(const QCommandLineParser &args)
     }
 
     Station::Monitor monitor(options);
+    std::unique_ptr<Station::MqttPublisher> mqtt;
+    if (int code = startMqtt(args, options.intervalMs, monitor, &mqtt))
+        return code;
     Station::MetricsServer server([&monitor] { return monitor.readings(); });
     server.setWebConfig(web);
     if (!server.listen(address, httpPort, &error))
