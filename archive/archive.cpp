@@ -141,6 +141,7 @@ QString eventKindName(EventKind kind)
     case EventKind::ExportWritten: return QStringLiteral("exportWritten");
     case EventKind::ReportWritten: return QStringLiteral("reportWritten");
     case EventKind::CampaignStarted: return QStringLiteral("campaignStarted");
+    case EventKind::ReportSigned: return QStringLiteral("reportSigned");
     case EventKind::LimitsChanged: break;
     }
     return QStringLiteral("limitsChanged");
@@ -536,7 +537,7 @@ QVector<Event> Store::events(std::optional<quint32> address, QString *error)
         e.host = q.value(3).toString();
         e.programVersion = q.value(4).toString();
         for (EventKind kind : {EventKind::DownloadStored, EventKind::ExportWritten, EventKind::ReportWritten,
-                               EventKind::CampaignStarted, EventKind::LimitsChanged})
+                               EventKind::CampaignStarted, EventKind::LimitsChanged, EventKind::ReportSigned})
             if (eventKindName(kind) == q.value(5).toString())
                 e.kind = kind;
         e.address = quint32(q.value(6).toLongLong());
