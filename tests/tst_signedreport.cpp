@@ -160,6 +160,7 @@ private slots:
 
         const QVector<Archive::Event> events = signedEvents(archive);
         QCOMPARE(events.size(), 2);
+        QCOMPARE(run(VANTOREL_CLI, QStringList{"archive", "log"} + common, dir.path()).out.count("\treportSigned\t"), 2);
         const QStringList recorded = {events[0].details["signer"].toString(), events[0].details["meaning"].toString(),
                                       events[0].details["reason"].toString(), events[0].details["account"].toString(),
                                       events[1].details["signer"].toString(), events[1].details["meaning"].toString()};
@@ -176,15 +177,16 @@ private slots:
         QVERIFY2(r.out.contains("signature 2: valid, John Roe, approval,") && r.out.contains("whole file, audit event 3\n"), r.out);
 
         // One byte changed where both signatures cover it; one byte added after the last; a
-        // hex digit of the last signature in upper case, which only the archive's hash sees.
-        QByteArray upper = approved;
-        qsizetype digit = upper.lastIndexOf("/Contents <");
-        while (!QByteArray("abcdef").contains(upper[digit]))
+        // hex digit of the last signature in lower case, which only the archive's hash sees.
+        QByteArray lower = approved;
+        qsizetype digit = lower.lastIndexOf("/Contents<") + 10;
+        QVERIFY(digit > 10);
+        while (!QByteArray("ABCDEF").contains(lower[digit]))
             ++digit;
-        upper[digit] = char(upper[digit] - 'a' + 'A');
+        lower[digit] = char(lower[digit] - 'A' + 'a');
         QByteArray flipped = approved;
         flipped[flipped.size() / 4] = char(flipped[flipped.size() / 4] ^ 1);
-        for (const QByteArray &altered : {flipped, approved + ' ', upper}) {
+        for (const QByteArray &altered : {flipped, approved + ' ', lower}) {
             QVERIFY(altered != approved && writeFile(dir.filePath("altered.pdf"), altered));
             r = run(VANTOREL_CLI, QStringList{"verify-report", "altered.pdf"} + common, dir.path());
             QCOMPARE(r.exitCode, 1);
