@@ -143,6 +143,7 @@ QString eventKindName(EventKind kind)
     case EventKind::CampaignStarted: return QStringLiteral("campaignStarted");
     case EventKind::LimitsChanged: return QStringLiteral("limitsChanged");
     case EventKind::AlarmStarted: return QStringLiteral("alarmStarted");
+    case EventKind::ReportSigned: return QStringLiteral("reportSigned");
     case EventKind::AlarmCleared: break;
     }
     return QStringLiteral("alarmCleared");
@@ -539,7 +540,7 @@ QVector<Event> Store::events(std::optional<quint32> address, QString *error)
         e.programVersion = q.value(4).toString();
         for (EventKind kind : {EventKind::DownloadStored, EventKind::ExportWritten, EventKind::ReportWritten,
                                EventKind::CampaignStarted, EventKind::LimitsChanged, EventKind::AlarmStarted,
-                               EventKind::AlarmCleared})
+                               EventKind::AlarmCleared, EventKind::ReportSigned})
             if (eventKindName(kind) == q.value(5).toString())
                 e.kind = kind;
         e.address = quint32(q.value(6).toLongLong());

@@ -54,7 +54,8 @@ struct DownloadSummary {
 };
 
 // What an audit event concerns.
-enum class EventKind { DownloadStored, ExportWritten, ReportWritten, CampaignStarted, LimitsChanged, AlarmStarted, AlarmCleared };
+enum class EventKind { DownloadStored, ExportWritten, ReportWritten, CampaignStarted, LimitsChanged, AlarmStarted, AlarmCleared,
+                       ReportSigned };
 // "downloadStored", "exportWritten", ...: the kind as stored, hashed and printed.
 QString eventKindName(EventKind kind);
 

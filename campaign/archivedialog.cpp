@@ -107,7 +107,7 @@ void ArchiveDialog::openSelected()
     QString error;
     if (!archivedCampaign(*download, data, error))
         return void(QMessageBox::warning(this, QStringLiteral("Open"), error));
-    emit campaignOpened(data);
+    emit campaignOpened(data, ReportSubject{sha256Hex(archivedExportText(*download)), download->id});
 }
 
 void ArchiveDialog::saveSelected()

@@ -5,6 +5,7 @@
 #include "stationalarms.h"
 #include "mqttoptions.h"
 #include "session.h"
+#include "signingoptions.h"
 
 namespace Cli {
 
@@ -62,13 +63,31 @@ const QList<Command> &commands()
          &start},
         {QStringLiteral("stats"), QStringLiteral("Statistics of an export file, with the limits of config.ini."),
          {limitOption(), jsonOption()}, &stats, QStringLiteral("FILE.tsv")},
-        {QStringLiteral("report"), QStringLiteral("PDF report of an export file: summary, statistics, limits, chart."),
+        {QStringLiteral("report"), QStringLiteral("PDF report of an export file: summary, statistics, limits, chart; signed on demand."),
          QList<QCommandLineOption>{QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
                                                       QStringLiteral("The PDF file to write, '-' for standard output."),
                                                       QStringLiteral("REPORT.pdf")),
-                                   limitOption()}
-             + archiveOptions(),
+                                   limitOption(),
+                                   QCommandLineOption(QStringLiteral("download"),
+                                                      QStringLiteral("Report the archived download ID (archive list shows "
+                                                                     "them) in place of an export file."),
+                                                      QStringLiteral("ID")),
+                                   QCommandLineOption(QStringLiteral("sign"),
+                                                      QStringLiteral("Sign the report (needs --meaning and --cert with "
+                                                                     "--key, or --pkcs12)."))}
+             + signingOptions() + archiveOptions(),
          &report, QStringLiteral("FILE.tsv"), true},
+        {QStringLiteral("sign"), QStringLiteral("Add a further signature to a report, keeping every earlier one valid."),
+         QList<QCommandLineOption>{QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                                                      QStringLiteral("Write the signed report here (default: the report "
+                                                                     "itself, replaced whole)."),
+                                                      QStringLiteral("OUT.pdf"))}
+             + signingOptions() + archiveOptions(),
+         &sign, QStringLiteral("REPORT.pdf"), false, QStringLiteral("A report this program wrote, known to the archive.")},
+        {QStringLiteral("verify-report"),
+         QStringLiteral("Check every signature of a report and that the archive's audit trail records it."),
+         archiveOptions(), &verifyReport, QStringLiteral("REPORT.pdf"), false,
+         QStringLiteral("A signed report; one line per signature, exit 1 unless all hold.")},
         {QStringLiteral("archive"), QStringLiteral("The archived downloads and the audit trail: list, export, verify, log."),
          QList<QCommandLineOption>{
              QCommandLineOption(QStringLiteral("logger"), QStringLiteral("list, log: only this logger's (serial number)."),
