@@ -93,6 +93,11 @@ std::optional<Archive::Download> ArchiveDialog::fetchSelected(const QString &tit
     std::optional<Archive::Download> download;
     if (store && selectedDownload())
         download = store->download(selectedDownload(), &error);
+    if (download && !store->vouchesFor(*download, &error)) {
+        error = QStringLiteral("The audit trail does not vouch for download %1, so it is neither opened nor saved: %2")
+                    .arg(download->id).arg(error);
+        download.reset();
+    }
     if (!download && !error.isEmpty())
         QMessageBox::warning(this, title, error);
     return download;
