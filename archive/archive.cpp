@@ -8,6 +8,11 @@
 #include "version.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -22,6 +27,8 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QUrl>
+
+#include <limits>
 
 namespace Archive {
 
@@ -488,13 +495,10 @@ bool Store::Private::appendEvent(EventKind kind, quint32 address, const QJsonObj
     return run(q, error);
 }
 
-Store::Store() : d(std::make_unique<Private>()) {}
-Store::~Store() = default;
 
-std::unique_ptr<Store> Store::open(const Location &location, QString *error)
+// In the store's thread: the connection made and the schema checked.
+static bool openOn(Store::Private &p, const Location &location, QString *error)
 {
-    std::unique_ptr<Store> store(new Store);
-    Private &p = *store->d;
     p.name = QStringLiteral("vantorel-archive-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     p.postgres = location.isPostgres();
     p.where = location.display();
@@ -503,7 +507,7 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
     const auto refuse = [error](const QString &message) {
         if (error)
             *error = message;
-        return nullptr;
+        return false;
     };
     if (!location.enabled())
         return refuse(QStringLiteral("the archive is switched off"));
@@ -522,7 +526,11 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
         p.db.setUserName(url.userName());
         p.login = url.userName();
         p.db.setPassword(url.password());
-        p.db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        // A server that stops answering is given up: at connection, on a dead link (keep-alives,
+        // unacknowledged data), for a statement, and for a client that left a transaction open.
+        p.db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives=1;keepalives_idle=5;keepalives_interval=2;"
+                                              "keepalives_count=2;tcp_user_timeout=10000;options='-c statement_timeout=10s "
+                                              "-c idle_in_transaction_session_timeout=30s'"));
     } else {
         const QFileInfo file(location.url);
         // The default archive is made on first use, folders included; another one needs its folder.
@@ -534,16 +542,12 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
         p.db.setDatabaseName(file.absoluteFilePath());
         p.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     }
-    if (!p.db.open()) {
-        p.fail(p.db.lastError(), error);
-        return nullptr;
-    }
-    if (!p.prepareSchema(error))
-        return nullptr;
-    return store;
+    if (!p.db.open())
+        return p.fail(p.db.lastError(), error);
+    return p.prepareSchema(error);
 }
 
-qint64 Store::storeDownload(const LoggerStatus &s, const QByteArray &image, QString *error)
+static qint64 storeDownloadOn(Store::Private *d, const LoggerStatus &s, const QByteArray &image, QString *error)
 {
     const QDateTime now = Clock::now();
     if (!d->beginWrite(error))
@@ -568,7 +572,7 @@ qint64 Store::storeDownload(const LoggerStatus &s, const QByteArray &image, QStr
     return d->commit(error) ? id : 0;
 }
 
-std::optional<Download> Store::latestOfCampaign(const LoggerStatus &s, QString *error)
+static std::optional<Download> latestOfCampaignOn(Store::Private *d, const LoggerStatus &s, QString *error)
 {
     if (error)
         error->clear();
@@ -586,7 +590,7 @@ std::optional<Download> Store::latestOfCampaign(const LoggerStatus &s, QString *
     return downloadFrom(q);
 }
 
-std::optional<Download> Store::download(qint64 id, QString *error)
+static std::optional<Download> downloadOn(Store::Private *d, qint64 id, QString *error)
 {
     QSqlQuery q(d->db);
     q.prepare(QStringLiteral("SELECT %1 FROM downloads WHERE id = ?").arg(QLatin1String(downloadColumns)));
@@ -601,7 +605,7 @@ std::optional<Download> Store::download(qint64 id, QString *error)
     return downloadFrom(q);
 }
 
-QVector<DownloadSummary> Store::downloads(std::optional<quint32> address, QString *error)
+static QVector<DownloadSummary> downloadsOn(Store::Private *d, std::optional<quint32> address, QString *error)
 {
     if (error)
         error->clear();
@@ -629,7 +633,7 @@ QVector<DownloadSummary> Store::downloads(std::optional<quint32> address, QStrin
     return rows;
 }
 
-bool Store::logEvent(EventKind kind, quint32 address, const QJsonObject &details, QString *error)
+static bool logEventOn(Store::Private *d, EventKind kind, quint32 address, const QJsonObject &details, QString *error)
 {
     if (!d->beginWrite(error))
         return false;
@@ -640,7 +644,7 @@ bool Store::logEvent(EventKind kind, quint32 address, const QJsonObject &details
     return d->commit(error);
 }
 
-QVector<Event> Store::events(std::optional<quint32> address, QString *error)
+static QVector<Event> eventsOn(Store::Private *d, std::optional<quint32> address, QString *error)
 {
     if (error)
         error->clear();
@@ -761,7 +765,7 @@ QVector<QVariant> rowValues(const QSqlQuery &q)
 
 } // namespace
 
-VerifyResult Store::verify(QString *error, const QStringList &expectedHeads)
+static VerifyResult verifyOn(Store::Private *d, QString *error, const QStringList &expectedHeads)
 {
     if (error)
         error->clear();
@@ -817,7 +821,7 @@ VerifyResult Store::verify(QString *error, const QStringList &expectedHeads)
     return result;
 }
 
-Head Store::head(QString *error)
+static Head headOn(Store::Private *d, QString *error)
 {
     if (error)
         error->clear();
@@ -832,7 +836,7 @@ Head Store::head(QString *error)
     return head;
 }
 
-bool Store::vouchesFor(const Download &download, QString *why)
+static bool vouchesForOn(Store::Private *d, const Download &download, QString *why)
 {
     QSqlQuery q(d->db);
     if (!q.exec(QStringLiteral("SELECT MAX(id) FROM audit_events")) || !q.next())
@@ -861,7 +865,7 @@ bool Store::vouchesFor(const Download &download, QString *why)
     return why->isEmpty();
 }
 
-bool Store::repairTriggers(QStringList *restored, QString *error)
+static bool repairTriggersOn(Store::Private *d, QStringList *restored, QString *error)
 {
     restored->clear();
     if (!d->begin(error))
@@ -875,6 +879,197 @@ bool Store::repairTriggers(QStringList *restored, QString *error)
     }
     *restored = *missing;
     return d->commit(error);
+}
+
+// The thread that owns a store's connection. A call that timed out leaves it stuck in the
+// driver: it is then left to end by itself, and the store fails every later call at once.
+struct Store::Runner {
+    QThread *thread = nullptr;
+    QObject *context = nullptr;   // lives in `thread`: calls are queued to it
+    QString where;
+    bool postgres = false;
+    bool stuck = false;
+    bool answer = false;          // handle the caller's events while it waits
+};
+
+Store::Store() : d(std::make_shared<Private>()), runner(std::make_unique<Runner>())
+{
+    runner->thread = new QThread;
+    runner->thread->setObjectName(QStringLiteral("archive"));
+    runner->context = new QObject;
+    runner->context->moveToThread(runner->thread);
+    QObject *context = runner->context;
+    QObject::connect(runner->thread, &QThread::finished, context, [context] { delete context; }, Qt::DirectConnection);
+    runner->thread->start();
+}
+
+Store::~Store()
+{
+    // The connection is closed and removed in the thread that made it, then the thread ends.
+    QMetaObject::invokeMethod(runner->context, [d = std::move(d)]() mutable {
+        d.reset();
+        QThread::currentThread()->quit();
+    }, Qt::QueuedConnection);
+    if (runner->stuck) {
+        QThread *thread = runner->thread;
+        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        return;
+    }
+    runner->thread->wait();
+    delete runner->thread;
+}
+
+template <class R>
+R Store::call(std::function<R(Private &, QString *)> job, QString *error, R failed, int timeoutMs)
+{
+    struct Pending {
+        QMutex mutex;
+        QWaitCondition done;
+        bool finished = false;
+        R result{};
+        QString error;
+    };
+    const auto report = [error](const QString &text) {
+        if (error)
+            *error = text;
+    };
+    if (runner->stuck) {
+        report(QStringLiteral("the archive %1 has not answered since an earlier call (it was given up)").arg(runner->where));
+        return failed;
+    }
+    const auto pending = std::make_shared<Pending>();
+    QMetaObject::invokeMethod(runner->context, [pending, job, d = d] {
+        QString jobError;
+        R result = job(*d, &jobError);
+        QMutexLocker lock(&pending->mutex);
+        pending->result = std::move(result);
+        pending->error = jobError;
+        pending->finished = true;
+        pending->done.wakeAll();
+    }, Qt::QueuedConnection);
+
+    // A thread running an event loop goes on handling its events while it waits.
+    const bool answering = runner->answer && QThread::currentThread()->loopLevel() > 0;
+    QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&pending->mutex);
+    while (!pending->finished && !deadline.hasExpired()) {
+        if (!answering) {
+            pending->done.wait(&pending->mutex, deadline);
+            continue;
+        }
+        pending->done.wait(&pending->mutex, 10);
+        lock.unlock();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        lock.relock();
+    }
+    if (!pending->finished) {
+        runner->stuck = true;
+        report(QStringLiteral("the archive %1 did not answer within %2 s (it was given up)").arg(runner->where).arg(timeoutMs / 1000));
+        return failed;
+    }
+    report(pending->error);
+    return std::move(pending->result);
+}
+
+namespace {
+// How long a call may wait: a server that has gone silent is given up after about 10 s;
+// a verify reads every row, and a local file has no server to go silent.
+constexpr int CALL_TIMEOUT_MS = 10000, VERIFY_TIMEOUT_MS = 120000, LOCAL_TIMEOUT_MS = 60000;
+}
+
+std::unique_ptr<Store> Store::open(const Location &location, QString *error)
+{
+    std::unique_ptr<Store> store(new Store);
+    store->runner->where = location.display();
+    store->runner->postgres = location.isPostgres();
+    const int limit = location.isPostgres() ? CALL_TIMEOUT_MS : LOCAL_TIMEOUT_MS;
+    const bool opened = store->call<bool>([location](Private &p, QString *e) { return openOn(p, location, e); }, error, false,
+                                          limit + 5000);   // the connect time-out first
+    return opened ? std::move(store) : nullptr;
+}
+
+qint64 Store::storeDownload(const LoggerStatus &status, const QByteArray &image, QString *error)
+{
+    return call<qint64>([status, image](Private &p, QString *e) { return storeDownloadOn(&p, status, image, e); }, error, 0,
+                        timeout());
+}
+
+std::optional<Download> Store::latestOfCampaign(const LoggerStatus &status, QString *error)
+{
+    return call<std::optional<Download>>([status](Private &p, QString *e) { return latestOfCampaignOn(&p, status, e); },
+                                         error, std::nullopt, timeout());
+}
+
+std::optional<Download> Store::download(qint64 id, QString *error)
+{
+    return call<std::optional<Download>>([id](Private &p, QString *e) { return downloadOn(&p, id, e); }, error, std::nullopt,
+                                         timeout());
+}
+
+QVector<DownloadSummary> Store::downloads(std::optional<quint32> address, QString *error)
+{
+    return call<QVector<DownloadSummary>>([address](Private &p, QString *e) { return downloadsOn(&p, address, e); }, error, {},
+                                          timeout());
+}
+
+bool Store::logEvent(EventKind kind, quint32 address, const QJsonObject &details, QString *error)
+{
+    return call<bool>([=](Private &p, QString *e) { return logEventOn(&p, kind, address, details, e); }, error, false,
+                      timeout());
+}
+
+QVector<Event> Store::events(std::optional<quint32> address, QString *error)
+{
+    return call<QVector<Event>>([address](Private &p, QString *e) { return eventsOn(&p, address, e); }, error, {}, timeout());
+}
+
+VerifyResult Store::verify(QString *error, const QStringList &expectedHeads)
+{
+    VerifyResult failed;
+    failed.ok = false;
+    return call<VerifyResult>(
+        [expectedHeads](Private &p, QString *e) {
+            // Every row is read: more time than one statement of a download is given.
+            if (p.postgres)
+                p.run(QStringLiteral("SET statement_timeout = '120s'"), nullptr);
+            VerifyResult result = verifyOn(&p, e, expectedHeads);
+            if (p.postgres)
+                p.run(QStringLiteral("SET statement_timeout = '10s'"), nullptr);
+            return result;
+        },
+        error, failed, runner->postgres ? VERIFY_TIMEOUT_MS : std::numeric_limits<int>::max());
+}
+
+Head Store::head(QString *error)
+{
+    return call<Head>([](Private &p, QString *e) { return headOn(&p, e); }, error, {}, timeout());
+}
+
+bool Store::vouchesFor(const Download &download, QString *why)
+{
+    return call<bool>([download](Private &p, QString *e) { return vouchesForOn(&p, download, e); }, why, false, timeout());
+}
+
+bool Store::repairTriggers(QStringList *restored, QString *error)
+{
+    const auto result = call<std::optional<QStringList>>(
+        [](Private &p, QString *e) {
+            QStringList names;
+            return repairTriggersOn(&p, &names, e) ? std::optional<QStringList>(names) : std::nullopt;
+        },
+        error, std::nullopt, timeout());
+    *restored = result.value_or(QStringList());
+    return result.has_value();
+}
+
+void Store::setAnswerWhileWaiting(bool on)
+{
+    runner->answer = on;
+}
+
+int Store::timeout() const
+{
+    return runner->postgres ? CALL_TIMEOUT_MS : LOCAL_TIMEOUT_MS;
 }
 
 int Store::schemaVersion() const

@@ -4,7 +4,9 @@
 // The campaign archive: every completed download of every logger, the record memory exactly
 // as read with its SHA-256, and an append-only audit trail whose events form a hash chain.
 // One schema on SQLite (default, per user) and PostgreSQL (shared by a site), through QtSql.
-// An Archive object belongs to the thread that opened it.
+// Each Store keeps its connection in a thread of its own: a caller whose thread runs an event
+// loop (the window) goes on answering while it waits, and no call waits for ever on a server
+// that has gone silent. A Store is used by one thread at a time.
 
 #include "loggerstatus.h"
 
@@ -15,6 +17,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -127,14 +130,24 @@ public:
     // The schema version of the archive as opened (an older one is upgraded on the first write).
     int schemaVersion() const;
 
+    // On: while a call waits, the calling thread's events are handled (when it runs an event
+    // loop), so that a window keeps repainting. Off (default): the caller simply waits, as
+    // code that is not written to be re-entered needs; either way no longer than the time-out.
+    void setAnswerWhileWaiting(bool on);
+
     // The newest schema this program knows; an archive with a newer one is refused.
     // 2: the event of a download holds every column of its row.
     static constexpr int SCHEMA_VERSION = 2;
 
+    struct Private;               // the connection, used only in the store's own thread
+
 private:
     Store();
-    struct Private;
-    std::unique_ptr<Private> d;
+    struct Runner;
+    int timeout() const;   // of one call, in ms
+    template <class R> R call(std::function<R(Private &, QString *)> job, QString *error, R failed, int timeoutMs);
+    std::shared_ptr<Private> d;
+    std::unique_ptr<Runner> runner;
 };
 
 } // namespace Archive

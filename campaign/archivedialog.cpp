@@ -56,6 +56,7 @@ bool ArchiveDialog::load(const Archive::Location &location, QString &error)
     store = Archive::Store::open(location, &error);
     if (!store)
         return false;
+    store->setAnswerWhileWaiting(true);   // the dialog repaints while the archive answers
     const QVector<Archive::DownloadSummary> rows = store->downloads(std::nullopt, &error);
     if (!error.isEmpty())
         return false;

@@ -13,7 +13,10 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QSqlQuery>
 #include <QTest>
 #include <QUrl>
@@ -259,6 +262,41 @@ private slots:
         const QVector<Archive::Event> events = Archive::Store::open({path}, &error)->events(std::nullopt, &error);
         QCOMPARE(events.value(4).details, QJsonObject({{"from", 1}, {"to", 2}}));
         QCOMPARE(events.value(5).kind, Archive::EventKind::TriggersRestored);
+    }
+
+    // A server stopped with SIGSTOP: the caller's event loop keeps turning while a call waits,
+    // each call gives up within about 10 s, and a read still writes its file, then exits 1.
+    void silentServer()
+    {
+        const Archive::Location archive = freshArchive("postgresql");
+        QString error;
+        const auto store = Archive::Store::open(archive, &error);
+        QVERIFY2(store, qPrintable(error));
+        store->setAnswerWhileWaiting(true);
+        const auto resume = qScopeGuard([this] { postgres.pause(false); });
+        QVERIFY(postgres.pause(true));
+        QElapsedTimer sinceTick, waited;
+        qint64 longestStall = 0, id = -1;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { longestStall = qMax(longestStall, sinceTick.restart()); });
+        QEventLoop loop;
+        QTimer::singleShot(0, [&] {
+            waited.start();
+            id = store->storeDownload(campaignStatus({}, 640), "x", &error);
+            loop.quit();
+        });
+        sinceTick.start(), ticker.start(20);
+        loop.exec();
+        longestStall = qMax(longestStall, sinceTick.elapsed());
+        QVERIFY2(id == 0 && error.contains("did not answer within 10 s") && waited.elapsed() < 15000, qPrintable(error));
+        QVERIFY2(longestStall < 200, qPrintable(QString::number(longestStall)));
+        QVERIFY(!store->logEvent(Archive::EventKind::ReportWritten, 0, {}, &error) && error.contains("since an earlier call"));
+
+        ScratchDirectory dir;
+        auto logger = startLogger(dir.path(), frozenLogger(1, 1000));
+        waited.start();
+        const Run run = runCli({"read", "--port", logger->linkPath(), "-o", "out.tsv", "--archive", archive.url}, dir.path());
+        QVERIFY2(run.exitCode == 1 && waited.elapsed() < 15000 && QFile::exists(dir.filePath("out.tsv")), run.err);
     }
 
     void faultsAreToldClearly_data()
