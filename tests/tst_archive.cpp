@@ -299,6 +299,27 @@ private slots:
         QVERIFY2(run.exitCode == 1 && waited.elapsed() < 15000 && QFile::exists(dir.filePath("out.tsv")), run.err);
     }
 
+    // 8 programs appending at once: every event kept, the chain one line.
+    void manyWriters_data() { engineRows(); }
+    void manyWriters()
+    {
+        QFETCH(QString, engine);
+        const Archive::Location archive = freshArchive(engine);
+        QString error;
+        QVERIFY2(Archive::Store::open(archive, &error)->storeDownload(campaignStatus({}, 640), "x", &error) == 1, qPrintable(error));
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int i = 0; i < 8; ++i) {
+            writers.push_back(std::make_unique<QProcess>());
+            writers.back()->setWorkingDirectory(files.path());
+            writers.back()->start("sh", {"-c", QString("for n in 1 2 3 4 5; do '%1' archive export 1 -o w%2.tsv --archive '%3' || exit 1; done")
+                                                   .arg(VANTOREL_CLI).arg(i).arg(archive.url)});
+        }
+        for (const auto &writer : writers)
+            QVERIFY2(writer->waitForFinished(300000) && writer->exitCode() == 0, writer->readAllStandardError());
+        const Run run = runCli({"archive", "verify", "--archive", archive.url}, files.path());
+        QVERIFY2(run.exitCode == 0 && run.out.startsWith("intact\t1 downloads\t41 audit events"), run.out + run.err);
+    }
+
     void faultsAreToldClearly_data()
     {
         QTest::addColumn<QString>("engine");
