@@ -201,6 +201,10 @@ private slots:
                 << QStringList{"UPDATE downloads SET image = ?, image_sha256 = '" + sha(y640).toHex() + "' WHERE id = 2"} << edited.arg("image_sha256");
             QTest::addRow("%s: one audit event", qPrintable(engine)) << engine
                 << QStringList{"UPDATE audit_events SET user_name = 'mallory' WHERE id = 1"} << "audit event 1: its hash does not match";
+            QTest::addRow("%s: details that are no JSON", qPrintable(engine)) << engine
+                << QStringList{"UPDATE audit_events SET details = '{' WHERE id = 2"} << "audit event 2: its hash does not match";
+            QTest::addRow("%s: a hash that is no hash", qPrintable(engine)) << engine
+                << QStringList{"UPDATE audit_events SET hash = 'zz' WHERE id = 3"} << "audit event 3: its hash does not match";
             QTest::addRow("%s: an event from the middle", qPrintable(engine)) << engine
                 << QStringList{"DELETE FROM audit_events WHERE id = 2"} << "audit event 3: its hash does not match";
             QTest::addRow("%s: two events swapped", qPrintable(engine)) << engine
