@@ -25,12 +25,17 @@ ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status
     report.newRecords = newRecords(status, last);
 
     ReadPlan plan = planRead(status, last);
+    QString unvouched;
     if (!store)
         plan = ReadPlan{true, QStringLiteral("no archive to compare with")};
     else if (!lookupError.isEmpty())
         plan = ReadPlan{true, QStringLiteral("the archive could not be searched: ") + lookupError};
     else if (forceFull)
         plan = ReadPlan{true, QStringLiteral("a full read was asked for")};
+    else if (!plan.full && !store->vouchesFor(*last, &unvouched))
+        // Its row alone proves nothing: an edited image can come with its edited hash.
+        plan = ReadPlan{true, QStringLiteral("the audit trail does not vouch for the archived download %1: %2")
+                                  .arg(last->id).arg(unvouched)};
 
     quint32 before = 0;
     Device::DownloadCallbacks counted = callbacks;

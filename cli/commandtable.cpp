@@ -88,7 +88,7 @@ const QList<Command> &commands()
          QStringLiteral("Check every signature of a report and that the archive's audit trail records it."),
          archiveOptions(), &verifyReport, QStringLiteral("REPORT.pdf"), false,
          QStringLiteral("A signed report; one line per signature, exit 1 unless all hold.")},
-        {QStringLiteral("archive"), QStringLiteral("The archived downloads and the audit trail: list, export, verify, log."),
+        {QStringLiteral("archive"), QStringLiteral("The archived downloads and the audit trail: list, export, verify, log, head."),
          QList<QCommandLineOption>{
              QCommandLineOption(QStringLiteral("logger"), QStringLiteral("list, log: only this logger's (serial number)."),
                                 QStringLiteral("SERIAL")),
@@ -96,11 +96,22 @@ const QList<Command> &commands()
                                 QStringLiteral("export: the export file, '-' for standard output (default: the name "
                                                "the read proposed, in the working directory)."),
                                 QStringLiteral("FILE")),
+             QCommandLineOption(QStringLiteral("expect"),
+                                QStringLiteral("verify: a head kept earlier (archive head) must be an event of the chain. "
+                                               "Repeatable."),
+                                QStringLiteral("HASH")),
+             QCommandLineOption(QStringLiteral("expect-file"),
+                                QStringLiteral("verify: as --expect, for each line of FILE (its first word)."),
+                                QStringLiteral("FILE")),
+             QCommandLineOption(QStringLiteral("repair-triggers"),
+                                QStringLiteral("verify: first put back the triggers that keep rows unchanged, recorded.")),
              jsonOption()}
              + archiveOptions(),
-         &archive, QStringLiteral("list|export ID|verify|log"), false,
-         QStringLiteral("list: the downloads; export ID: one as its export file; verify: every image hash and the "
-                        "audit chain (exit 1 when altered); log: the audit trail.")},
+         &archive, QStringLiteral("list|export ID|verify|log|head"), false,
+         QStringLiteral("list: the downloads; export ID: one as its export file, when the audit trail vouches for it; "
+                        "verify: every row against its audit event, the chain and its triggers, then the head (exit 1 "
+                        "when altered); log: the audit trail; head: the number of events and the last one's hash, "
+                        "to keep elsewhere.")},
         {QStringLiteral("serve"), QStringLiteral("Watch every attached logger and serve their live readings to Prometheus (and MQTT)."),
          QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("listen"),
                              QStringLiteral("Address and port of the HTTP server (default 127.0.0.1:%1).").arg(Station::DEFAULT_HTTP_PORT),
