@@ -8,6 +8,7 @@
 #include "loggerdownload.h"
 #include "metricsserver.h"
 #include "monitor.h"
+#include "portaccess.h"
 #include "portwatcher.h"
 #include "session.h"
 
@@ -77,7 +78,7 @@ bool isStationRead(const QCommandLineParser &args)
 
 int probePorts(const QCommandLineParser &args)
 {
-    const QList<Station::Probe> probes = Station::probePorts(PortWatcher::availablePortNames(), &interrupted);
+    const QList<Station::Probe> probes = Station::probePorts(PortWatcher::stationPortNames(args.values(portOption())), &interrupted);
     const bool json = args.isSet(jsonOption());
     for (const Station::Probe &p : probes) {
         if (json) {
@@ -98,8 +99,8 @@ int readMany(const QCommandLineParser &args)
 {
     const bool all = args.isSet(QStringLiteral("all"));
     const QStringList named = args.values(portOption());
-    if (all == !named.isEmpty())
-        return fail(Usage, QStringLiteral("give either --all or the ports (--port P, once per port)"));
+    if (!all && named.isEmpty())
+        return fail(Usage, QStringLiteral("give --all or the ports (--port P, once per port)"));
     if (args.isSet(QStringLiteral("output")))
         return fail(Usage, QStringLiteral("-o names one file: with several loggers, give a directory with -d"));
     Station::DownloadTarget target;
@@ -110,7 +111,8 @@ int readMany(const QCommandLineParser &args)
     if (!target.directory.isEmpty() && !QFileInfo(target.directory).isDir())
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(target.directory));
 
-    const QStringList ports = all ? PortWatcher::availablePortNames() : named;
+    // --port limits --all to the ports named: only those are opened.
+    const QStringList ports = named.isEmpty() ? PortWatcher::stationPortNames({}) : named;
     const QList<Station::DownloadReport> reports = Station::downloadAll(ports, target, &interrupted);
     bool archived = true;
     int read = 0, shown = 0;
@@ -148,6 +150,7 @@ int serve(const QCommandLineParser &args)
     Station::WorkerOptions options;
     options.intervalMs = int(interval * 1000);
     options.downloadDirectory = args.value(QStringLiteral("download-on-plug"));
+    options.ports = args.values(portOption());
     if (int code = archiveLocation(args, &options.archive))
         return code;
     if (args.isSet(QStringLiteral("download-on-plug")) && !QFileInfo(options.downloadDirectory).isDir())
@@ -162,6 +165,15 @@ int serve(const QCommandLineParser &args)
     QObject::connect(&monitor, &Station::Monitor::loggerFound, [](const QString &port, const LoggerStatus &s) {
         message(QStringLiteral("logger %1 (%2) on %3").arg(formatDeviceAddress(s.address), typeText(s.deviceType), port));
     });
+    QObject::connect(&monitor, &Station::Monitor::loggerLost, [](const QString &port, const LoggerStatus &s) {
+        message(QStringLiteral("logger %1 on %2 stopped answering").arg(formatDeviceAddress(s.address), port));
+    });
+    QObject::connect(&monitor, &Station::Monitor::loggerBack, [](const QString &port, const LoggerStatus &s) {
+        message(QStringLiteral("logger %1 on %2 answers again").arg(formatDeviceAddress(s.address), port));
+    });
+    QObject::connect(&monitor, &Station::Monitor::portError, [](const QString &port, const QString &, const QString &systemReason) {
+        message(Device::openFailureText(port, systemReason));
+    });
     QObject::connect(&monitor, &Station::Monitor::downloaded, [](const Station::DownloadReport &r) {
         printReport(r, false);
         if (r.outcome != Station::DownloadOutcome::Read)
@@ -170,7 +182,9 @@ int serve(const QCommandLineParser &args)
             message(r.port + QStringLiteral(": the export file was written, but the archive step failed: ") + r.archiveError);
     });
     monitor.start();
-    message(QStringLiteral("serving http://%1/metrics").arg(listen));
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                                                                              : address.toString();
+    message(QStringLiteral("serving http://%1:%2/metrics").arg(host).arg(server.serverPort()));
 
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [] {

@@ -1,13 +1,16 @@
 #ifndef VANTOREL_MONITOR_H
 #define VANTOREL_MONITOR_H
 
-// The live station: every port the system lists probed for a logger, plug and unplug followed,
-// one worker thread per logger, and the last reading of each kept for the metrics.
+// The live station: the ports it may use probed for a logger, plug and unplug followed,
+// one owner per port that runs at most one worker thread there, and the last reading of
+// each kept for the metrics.
 
 #include "portworker.h"
 
+#include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 
 class PortWatcher;
 class QTimer;
@@ -30,21 +33,40 @@ public:
     QList<PortReading> readings() const;
 
 signals:
+    // A logger the port had not shown (at start, plugged or swapped).
     void loggerFound(const QString &port, const LoggerStatus &status);
+    // The logger last found on the port stopped answering / answers again.
+    void loggerLost(const QString &port, const LoggerStatus &status);
+    void loggerBack(const QString &port, const LoggerStatus &status);
     void downloaded(const Station::DownloadReport &report);
+    // A port could not be opened; once per port and reason.
+    void portError(const QString &port, const QString &reason, const QString &systemReason);
 
 private:
-    // A port where no logger answered is probed again on its next plug, or after this long.
-    static constexpr int REPROBE_MS = 60000;
+    // A port where no logger answered is probed again after these pauses (then the last
+    // one each time), or at once when it is plugged again.
+    static constexpr int REPROBE_S[] = {60, 120, 300, 600};
 
+    enum class State { Idle, Running, Stopping };
     struct Port {
+        State state = State::Idle;
         PortWorker *worker = nullptr;
+        bool present = false;      // the watcher lists it: it wants a worker
+        bool restart = false;      // start one again as soon as the stopping one ended
+        int silentProbes = 0;
+        qint64 probeAtMs = 0;      // Idle and present: when to probe again
         bool loggerSeen = false;
+        bool lost = false;
         PortReading last;
+        QSet<QString> told;        // reasons of open failures already told
+        QMap<QString, quint64> errors;
     };
 
     void startWorker(const QString &name);
     void stopWorker(Port &port);
+    void onPolled(PortWorker *worker, const PortReading &reading);
+    void onFinished(PortWorker *worker);
+    void onOpenFailed(const QString &name, const QString &systemReason);
     void onAttached(const QString &name);
     void onRemoved(const QString &name);
     void reprobe();
@@ -54,6 +76,7 @@ private:
     QList<PortWorker *> stopping;
     PortWatcher *watcher = nullptr;
     QTimer *reprobeTimer = nullptr;
+    QElapsedTimer uptime;
 };
 
 } // namespace Station

@@ -263,6 +263,43 @@ private slots:
         QVERIFY2(out.contains(loggers[1]->linkPath().toUtf8() + shown), out.constData());
     }
 
+    void namedPortLeavesOthersAlone_data()
+    {
+        QTest::addColumn<QStringList>("args");   // --port A follows
+        QTest::newRow("serve") << QStringList{"serve", "--interval", "1", "--listen", QString::number(freePort())};
+        QTest::newRow("ports --probe") << QStringList{"ports", "--probe"};
+        QTest::newRow("read --all") << QStringList{"read", "--all", "-d", "."};
+        QTest::newRow("ports") << QStringList{"ports"};
+    }
+
+    void namedPortLeavesOthersAlone()
+    {
+        QFETCH(QStringList, args);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3, 1});
+        const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath();
+        std::unique_ptr<QProcess> cli(startCli(args + QStringList{"--port", a}, loggers, dir.path()));
+        if (args[0] == "serve") {
+            QByteArray told;
+            QVERIFY(waitFor([&] { return (told += cli->readAllStandardError()).contains("logger 00011111"); }, 30000));
+            // A bare port is told with the address it really listens on.
+            QVERIFY2(told.contains("serving http://127.0.0.1:" + args.last().toUtf8() + "/metrics"), told.constData());
+            cli->terminate();
+        }
+        QVERIFY(cli->waitForFinished(60000));
+        QCOMPARE(cli->exitCode(), 0);
+        const QByteArray out = cli->readAllStandardOutput();
+        if (args == QStringList{"ports"}) {
+            QVERIFY2(out.contains(a.toUtf8() + "\tused\tnamed with --port\n"), out.constData());
+            QVERIFY2(out.contains(b.toUtf8() + "\tnot used\tnot named with --port\n"), out.constData());
+        } else if (args[0] != "serve") {
+            QVERIFY2(out.contains(a.toUtf8()) && !out.contains(b.toUtf8()), out.constData());
+        }
+        // Not one byte went to the logger that was not named.
+        QCOMPARE(loggers[1]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }), quint64(0));
+        QVERIFY(loggers[0]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }) > 0 || args == QStringList{"ports"});
+    }
+
     void prometheusQueriesServe()
     {
         ScratchDirectory dir;
