@@ -3,13 +3,16 @@
 
 #include "downloaddriver.h"
 #include "metrics.h"
+#include "portwatcher.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -67,6 +70,15 @@ Reply get(const QString &url, const QByteArray &verb = "GET")
             reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), reply->readAll()};
     delete reply;
     return r;
+}
+
+// The value of the first sample whose line starts with `prefix`; -1 when there is none.
+double sample(const QByteArray &body, const QByteArray &prefix)
+{
+    for (const QByteArray &line : body.split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(line.lastIndexOf(' ') + 1).toDouble();
+    return -1;
 }
 
 bool scrapeShows(quint16 port, const QByteArray &line)
@@ -261,6 +273,77 @@ private slots:
         QVERIFY2(out.contains(loggers[0]->linkPath().toUtf8() + "\tTemp/Hygro\t00011111\n"), out.constData());
         QFETCH(QByteArray, shown);
         QVERIFY2(out.contains(loggers[1]->linkPath().toUtf8() + shown), out.constData());
+    }
+
+    void replugAndSwapBackUpAtOnce_data()
+    {
+        QTest::addColumn<bool>("swap");      // else the same logger comes back
+        QTest::addColumn<bool>("inPlace");   // the other logger behind a port that stays open
+        QTest::newRow("quick re-plug") << false << false;
+        QTest::newRow("another logger on the same path") << true << false;
+        QTest::newRow("another logger, the port left open") << true << true;
+    }
+
+    void replugAndSwapBackUpAtOnce()
+    {
+        QFETCH(bool, swap);
+        QFETCH(bool, inPlace);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        sim::PtyLogger &a = *loggers[0];
+        sim::LoggerConfig other = frozenLogger(1, 4000);
+        other.address = 0x22222;
+        sim::PtyLogger b(a.linkPath(), other);
+        const quint16 port = freePort();
+        QDir(dir.path()).mkdir("plug");
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QString::number(port), "--interval", "1",
+                                                  "--download-on-plug", "plug"}, loggers, dir.path()));
+        QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + a.linkPath().toUtf8() + "\"} 1"));
+        const sim::LoggerConfig first = a.read<sim::LoggerConfig>([](sim::SimulatedLogger &l) { return l.config(); });
+        bool onA = true;
+        for (int round = 0; round < 5; ++round) {
+            // Out for 0.05 to 0.3 s: often between two looks of the port watcher.
+            if (!inPlace) {
+                onA ? a.unplug() : b.stop();
+                QTest::qWait(50 + 80 * round);
+            }
+            onA = swap ? !onA : onA;
+            const double pluggedAt = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+            if (inPlace)
+                a.withLogger([&](sim::SimulatedLogger &l) { l = sim::SimulatedLogger(l.config().address == other.address ? first : other); });
+            else
+                QVERIFY(onA ? (a.replug(), true) : b.start());
+            const QByteArray serial = onA ? "00011111" : "00022222";
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(waitFor([&] {
+                return sample(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body,
+                              "vantorel_last_reading_timestamp_seconds{serial=\"" + serial + "\"}") >= pluggedAt - 1;
+            }, 30000));
+            // 3 s is the target at --interval 1; the bound leaves room for a loaded machine.
+            QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+        }
+        // The logger now on the path is downloaded, also when it came on a path already open.
+        const auto downloaded = [&](const QString &serial) { return !QDir(dir.filePath("plug")).entryList({serial + "_*"}, QDir::Files).isEmpty(); };
+        QVERIFY(waitFor([&] { return downloaded(onA ? "00011111" : "00022222"); }, 30000));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+    }
+
+    void watcherSeesPathComeBackBetweenLooks()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        qputenv("VANTOREL_EXTRA_PORTS", loggers[0]->linkPath().toUtf8());
+        std::unique_ptr<PortWatcher> watcher(PortWatcher::forStation({}, nullptr, 200));
+        QSignalSpy removed(watcher.get(), &PortWatcher::portRemoved), attached(watcher.get(), &PortWatcher::portAttached);
+        // Gone and back before the watcher looks again: a new device behind the same path.
+        loggers[0]->unplug();
+        loggers[0]->replug();
+        QTRY_COMPARE_WITH_TIMEOUT(attached.count(), 1, 10000);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(attached.at(0).at(0).toString(), loggers[0]->linkPath());
+        qunsetenv("VANTOREL_EXTRA_PORTS");
     }
 
     void namedPortLeavesOthersAlone_data()
