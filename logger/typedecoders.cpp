@@ -1,6 +1,7 @@
 #include "typedecoders.h"
 
 #include "livereadings.h"
+#include "quantities.h"
 #include "records.h"
 #include "statusdisplay.h"
 
@@ -9,7 +10,6 @@ namespace {
 const QString degrees = QString(QChar(0xB0)) + QLatin1Char('C');
 const QString newLine = QStringLiteral("\r\n");
 const QString unknown = QStringLiteral("-");
-const char *const celsius = "\xC2\xB0" "C";   // UTF-8, for machine-readable output
 
 quint16 word16(const LiveAnswer &answer, int at)
 {
@@ -26,9 +26,12 @@ quint32 word32(const LiveAnswer &answer, int at)
     return word24(answer, at) | quint32(answer.p[at + 3]) << 24;
 }
 
-LiveValue value(const char *name, double v, const char *unit, int decimals, bool known = true)
+// Unit and decimals come from the table of quantities, the same for every type.
+LiveValue value(const char *name, double v, bool known = true)
 {
-    return LiveValue{name, known ? v : 0.0, unit, decimals, known};
+    const Quantity *q = quantityNamed(name);
+    Q_ASSERT(q);
+    return LiveValue{q->name, known ? v : 0.0, q->unit, q->decimals, known};
 }
 
 void thermocoupleValues(const LiveAnswers &answers, quint32 t1Factor, QList<LiveValue> &values)
@@ -42,9 +45,9 @@ void thermocoupleValues(const LiveAnswers &answers, quint32 t1Factor, QList<Live
     const double t1 = known && answers.r40.ok ? quint16(word16(answers.r40, 0) / u * t1Factor) : 0;
     const double t2 = known ? quint16(a / u * 225u) : 0;
     const double battery = known ? (18310u / u) / 10.0 : 0;
-    values.append(value("t1", t1, celsius, 1, known && answers.r40.ok));
-    values.append(value("t2", t2, celsius, 1, known));
-    values.append(value("batteryVoltage", battery, "V", 1, known));
+    values.append(value("t1", t1, known && answers.r40.ok));
+    values.append(value("t2", t2, known));
+    values.append(value("batteryVoltage", battery, known));
 }
 
 const LiveValue *find(const QList<LiveValue> &values, const char *name)
@@ -139,21 +142,21 @@ namespace LiveDecode {
 void sixteenthsTemperature(const LoggerStatus &, const LiveAnswers &answers, QList<LiveValue> &values)
 {
     if (answers.r40.ok)
-        values.append(value("temperature", sixteenthsOfDegree(word16(answers.r40, 0)), celsius, 1));
+        values.append(value("temperature", sixteenthsOfDegree(word16(answers.r40, 0))));
 }
 
 void pulses(const LoggerStatus &, const LiveAnswers &answers, QList<LiveValue> &values)
 {
     if (answers.r44.ok)
-        values.append(value("pulses", word32(answers.r44, 4), "", 0));
+        values.append(value("pulses", word32(answers.r44, 4)));
 }
 
 void hygro(const LoggerStatus &, const LiveAnswers &answers, QList<LiveValue> &values)
 {
     if (answers.r40.ok)
-        values.append(value("temperature", ::hygroTemperature(qint16(word16(answers.r40, 0))), celsius, 1));
+        values.append(value("temperature", ::hygroTemperature(qint16(word16(answers.r40, 0)))));
     if (answers.r52.ok)
-        values.append(value("humidity", relativeHumidity(qint16(word16(answers.r52, 0))), "%RH", 1));
+        values.append(value("humidity", relativeHumidity(qint16(word16(answers.r52, 0)))));
 }
 
 void wattmeter(const LoggerStatus &status, const LiveAnswers &answers, QList<LiveValue> &values)
@@ -162,7 +165,7 @@ void wattmeter(const LoggerStatus &status, const LiveAnswers &answers, QList<Liv
     if (answers.r44.ok) {
         const quint32 raw = answers.r44.p[6] >= 0x80 ? 0 : word16(answers.r44, 4);
         power = raw / 10;
-        values.append(value("activePower", power, "W", 1));
+        values.append(value("activePower", power));
     }
     if (!answers.r53.ok)
         return;
@@ -181,17 +184,16 @@ void wattmeter(const LoggerStatus &status, const LiveAnswers &answers, QList<Liv
         if (amps > 0 && volts > 0)
             powerFactor = qBound(0.0, power / double(volts) / double(amps), 1.0);
     }
-    values.append(value("voltage", volts, "V", 2, known));
-    values.append(value("current", amps, "A", 2, known));
-    values.append(value("powerFactor", powerFactor, "", 2, known));
+    values.append(value("voltage", volts, known));
+    values.append(value("current", amps, known));
+    values.append(value("powerFactor", powerFactor, known));
 }
 
 // The live word is unsigned here, unlike the stored one.
 void calibratedTemperature(const LoggerStatus &status, const LiveAnswers &answers, QList<LiveValue> &values)
 {
     if (answers.r40.ok)
-        values.append(value("temperature", ::calibratedTemperature(status.calibrationASigned(), word16(answers.r40, 0)),
-                            celsius, 1));
+        values.append(value("temperature", ::calibratedTemperature(status.calibrationASigned(), word16(answers.r40, 0))));
 }
 
 void thermocoupleK(const LoggerStatus &, const LiveAnswers &answers, QList<LiveValue> &values)
@@ -207,12 +209,12 @@ void thermocoupleS(const LoggerStatus &, const LiveAnswers &answers, QList<LiveV
 void lamp(const LoggerStatus &, const LiveAnswers &answers, QList<LiveValue> &values)
 {
     if (answers.r40.ok) {
-        values.append(value("onTime", word16(answers.r40, 0), "s", 0));
-        values.append(value("totalOnTime", word32(answers.r40, 8), "s", 0));
+        values.append(value("onTime", word16(answers.r40, 0)));
+        values.append(value("totalOnTime", word32(answers.r40, 8)));
     }
     if (answers.r52.ok) {
-        values.append(value("light", answers.r52.p[0], "", 0));
-        values.append(value("lampOn", answers.r52.p[1] != 0 ? 1 : 0, "", 0));
+        values.append(value("light", answers.r52.p[0]));
+        values.append(value("lampOn", answers.r52.p[1] != 0 ? 1 : 0));
     }
 }
 

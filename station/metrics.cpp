@@ -2,13 +2,16 @@
 
 #include "codecs.h"
 #include "devicetypes.h"
-#include "statusdisplay.h"
+#include "quantities.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/gauge.h>
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include <charconv>
+#include <cmath>
+#include <iterator>
 #include <sstream>
 
 namespace Station {
@@ -17,32 +20,27 @@ namespace {
 
 using prometheus::Labels;
 
-// How a live value of liveValues() is exposed: base units, ratios for percentages.
-struct LiveMetric {
-    const char *value;             // LiveValue::name
-    const char *metric;
-    const char *help;
-    const char *channel;           // label "channel" when not null
-    double scale;
-    bool counter;
-};
-
-const LiveMetric liveMetrics[] = {
-    {"temperature", "vantorel_temperature_celsius", "Temperature, by channel.", "1", 1, false},
-    {"t1", "vantorel_temperature_celsius", nullptr, "1", 1, false},
-    {"t2", "vantorel_temperature_celsius", nullptr, "2", 1, false},
-    {"humidity", "vantorel_relative_humidity_ratio", "Relative humidity (0 to 1).", nullptr, 0.01, false},
-    {"pulses", "vantorel_pulses_total", "Pulses counted since the campaign started.", nullptr, 1, true},
-    {"activePower", "vantorel_power_watts", "Active power.", nullptr, 1, false},
-    {"voltage", "vantorel_voltage_volts", "Line voltage.", nullptr, 1, false},
-    {"current", "vantorel_current_amperes", "Line current.", nullptr, 1, false},
-    {"powerFactor", "vantorel_power_factor_ratio", "Power factor (0 to 1).", nullptr, 1, false},
-    {"batteryVoltage", "vantorel_battery_voltage_volts", "Battery voltage of the thermocouple loggers.", nullptr, 1, false},
-    {"onTime", "vantorel_lamp_on_time_seconds", "Time the lamp has been on since it was last switched on.", nullptr, 1, false},
-    {"totalOnTime", "vantorel_lamp_on_seconds_total", "Time the lamp was on since the campaign started.", nullptr, 1, true},
-    {"light", "vantorel_light_level", "Light level as the lamp logger measures it (0 to 255).", nullptr, 1, false},
-    {"lampOn", "vantorel_lamp_on", "1 when the lamp is on, else 0.", nullptr, 1, false},
-};
+// The serializer prints 16 significant digits, so 0.557 comes out as 0.5570000000000001:
+// each sample's value is printed again as the shortest text that reads back as the same number.
+std::string shortestNumbers(const std::string &text)
+{
+    std::string result;
+    result.reserve(text.size());
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line); result += line + '\n') {
+        const size_t space = line.rfind(' ');
+        if (line.empty() || line[0] == '#' || space == std::string::npos)
+            continue;
+        const char *first = line.data() + space + 1, *last = line.data() + line.size();
+        double value = 0;
+        if (std::from_chars(first, last, value).ptr != last || !std::isfinite(value))
+            continue;   // NaN, +Inf and -Inf stay as the serializer writes them
+        char shortest[32];
+        const std::to_chars_result shown = std::to_chars(std::begin(shortest), std::end(shortest), value);
+        line.replace(space + 1, std::string::npos, shortest, size_t(shown.ptr - shortest));
+    }
+    return result;
+}
 
 class Families
 {
@@ -65,7 +63,7 @@ public:
     {
         std::ostringstream out;
         prometheus::TextSerializer().Serialize(out, registry.Collect());
-        return out.str();
+        return shortestNumbers(out.str());
     }
 
 private:
@@ -74,20 +72,12 @@ private:
     std::map<std::string, prometheus::Family<prometheus::Counter> *> counters;
 };
 
-const LiveMetric *liveMetricFor(const char *valueName)
+const char *helpOf(const Quantity &q)
 {
-    for (const LiveMetric &m : liveMetrics)
-        if (qstrcmp(m.value, valueName) == 0)
-            return &m;
-    return nullptr;
-}
-
-const char *helpOf(const LiveMetric &m)
-{
-    if (m.help)
-        return m.help;
-    for (const LiveMetric &first : liveMetrics)
-        if (qstrcmp(first.metric, m.metric) == 0 && first.help)
+    if (q.help)
+        return q.help;
+    for (const Quantity &first : liveQuantities())
+        if (qstrcmp(first.metric, q.metric) == 0 && first.help)
             return first.help;
     return "";
 }
@@ -106,18 +96,18 @@ void addLogger(Families &families, const PortReading &p)
                     {"model", utf8(screenNameOf(s.deviceType))}, {"version", std::to_string(s.version)}})
         .Set(1);
     for (const LiveValue &v : p.values) {
-        const LiveMetric *m = liveMetricFor(v.name);
-        if (!m || !v.known)
+        const Quantity *q = quantityNamed(v.name);
+        if (!q || !v.known)
             continue;
         Labels labels{{"serial", serial}};
-        if (m->channel)
-            labels.emplace("channel", m->channel);
+        if (q->channel)
+            labels.emplace("channel", q->channel);
         // The number the window shows, so that every front end agrees to the last digit.
-        const double value = fixedText(v.value, v.decimals).toDouble() * m->scale;
-        if (m->counter)
-            families.counter(m->metric, helpOf(*m), labels).Increment(value);
+        const double value = metricValue(*q, v);
+        if (q->cumulative)
+            families.counter(q->metric, helpOf(*q), labels).Increment(value);
         else
-            families.gauge(m->metric, helpOf(*m), labels).Set(value);
+            families.gauge(q->metric, helpOf(*q), labels).Set(value);
     }
     const quint32 records = s.usedBytes / qMax<quint8>(1, s.recordSize);
     families.gauge("vantorel_records_stored", "Records stored since the campaign started, as the window shows them.",

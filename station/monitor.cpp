@@ -83,6 +83,7 @@ void Monitor::onPolled(PortWorker *worker, const PortReading &reading)
         port.lost = false;
         port.loggerSeen = true;
         port.last = reading;
+        emit polled(reading);
         return;
     }
     if (port.loggerSeen && !port.lost) {
@@ -90,6 +91,7 @@ void Monitor::onPolled(PortWorker *worker, const PortReading &reading)
         emit loggerLost(reading.port, port.last.status);
     }
     port.last.up = false;
+    emit polled(reading);
 }
 
 void Monitor::onFinished(PortWorker *worker)

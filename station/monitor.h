@@ -39,6 +39,9 @@ signals:
     void loggerLost(const QString &port, const LoggerStatus &status);
     void loggerBack(const QString &port, const LoggerStatus &status);
     void downloaded(const Station::DownloadReport &report);
+    // After every poll of a port where a logger was seen, once readings() holds it: what
+    // publishers and alarms follow.
+    void polled(const Station::PortReading &reading);
     // A port could not be opened; once per port and reason.
     void portError(const QString &port, const QString &reason, const QString &systemReason);
 

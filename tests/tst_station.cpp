@@ -104,9 +104,9 @@ private slots:
         const auto v = [](const char *name, double value, int decimals, bool known = true) {
             return LiveValue{name, value, "", decimals, known};
         };
-        QTest::newRow("temperature and humidity") << 3 << QList<LiveValue>{v("temperature", 20.94, 1), v("humidity", 47.66, 1)}
+        QTest::newRow("temperature and humidity") << 3 << QList<LiveValue>{v("temperature", 20.94, 1), v("humidity", 55.7, 1)}
             << QStringList{"vantorel_temperature_celsius{channel=\"1\",serial=\"00012345\"} 20.9",
-                           "vantorel_relative_humidity_ratio{serial=\"00012345\"} 0.477",
+                           "vantorel_relative_humidity_ratio{serial=\"00012345\"} 0.557",
                            "vantorel_logger_info{model=\"Temp/Hygro\",port=\"ttyUSB0\",serial=\"00012345\",type=\"3\",version=\"12\"} 1"}
             << "vantorel_power_watts";
         QTest::newRow("thermocouples, T1 unknown") << 6 << QList<LiveValue>{v("t1", 0, 1, false), v("t2", 225, 1), v("batteryVoltage", 3.6, 1)}
