@@ -157,7 +157,7 @@ int serve(const QCommandLineParser &args)
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(options.downloadDirectory));
 
     Station::Monitor monitor(options);
-    Station::MetricsServer server([&monitor] { return monitor.readings(); });
+    Station::MetricsServer server([&monitor] { return monitor.metricReadings(); });
     QString error;
     if (!server.listen(address, httpPort, &error))
         return fail(Usage, QStringLiteral("cannot listen on %1: %2 (another program may use that port; choose another with --listen)")

@@ -61,7 +61,7 @@ void Monitor::startWorker(const QString &name)
         port.probeAtMs = uptime.elapsed() + REPROBE_S[step] * 1000LL;
     });
     connect(worker, &PortWorker::openFailed, this, &Monitor::onOpenFailed);
-    connect(worker, &PortWorker::downloaded, this, &Monitor::downloaded);
+    connect(worker, &PortWorker::downloaded, this, &Monitor::onDownloaded);
     // With the worker as context, a pending call goes with the worker when stop() deletes it.
     connect(worker, &QThread::finished, worker, [this, worker] { onFinished(worker); });
     worker->start();
@@ -118,6 +118,21 @@ void Monitor::onOpenFailed(const QString &name, const QString &systemReason)
         port.told.insert(reason);
         emit portError(name, reason, systemReason);
     }
+}
+
+void Monitor::onDownloaded(const DownloadReport &report)
+{
+    Port &port = ports[report.port];
+    DownloadCount &count = port.downloads[report.status.address];
+    if (report.outcome == DownloadOutcome::Read) {
+        ++count.ok;
+        count.last = QDateTime::currentDateTimeUtc();
+    } else if (report.outcome != DownloadOutcome::Interrupted) {
+        ++count.failed;
+    }
+    if (!report.archiveError.isEmpty())
+        ++port.archiveErrors;
+    emit downloaded(report);
 }
 
 void Monitor::stopWorker(Port &port)
@@ -183,12 +198,32 @@ bool Monitor::stop(int ms)
     return running.isEmpty();
 }
 
+PortReading Monitor::withCounts(const QString &name, const Port &port) const
+{
+    PortReading reading = port.last;
+    reading.port = name;
+    reading.portErrors = port.errors;
+    reading.downloads = port.downloads;
+    reading.archiveErrors = port.archiveErrors;
+    reading.loggerSeen = port.loggerSeen;
+    return reading;
+}
+
 QList<PortReading> Monitor::readings() const
 {
     QList<PortReading> list;
     for (auto it = ports.cbegin(); it != ports.cend(); ++it)
         if (it->loggerSeen)
-            list.append(it->last);
+            list.append(withCounts(it.key(), *it));
+    return list;
+}
+
+QList<PortReading> Monitor::metricReadings() const
+{
+    QList<PortReading> list = readings();
+    for (auto it = ports.cbegin(); it != ports.cend(); ++it)
+        if (!it->loggerSeen && (!it->errors.isEmpty() || !it->downloads.isEmpty()))
+            list.append(withCounts(it.key(), *it));
     return list;
 }
 

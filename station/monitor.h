@@ -29,8 +29,10 @@ public:
     // Asks every worker to stop and waits for them, at most `ms` in all; true when all stopped.
     bool stop(int ms);
 
-    // The ports where a logger was seen, in port order: what /metrics and / show.
+    // The ports where a logger was seen, in port order, with their counts.
     QList<PortReading> readings() const;
+    // Those, then the ports with only counts (a failed open): what /metrics and / show.
+    QList<PortReading> metricReadings() const;
 
 signals:
     // A logger the port had not shown (at start, plugged or swapped).
@@ -63,6 +65,8 @@ private:
         PortReading last;
         QSet<QString> told;        // reasons of open failures already told
         QMap<QString, quint64> errors;
+        QMap<quint32, DownloadCount> downloads;
+        quint64 archiveErrors = 0;
     };
 
     void startWorker(const QString &name);
@@ -70,6 +74,8 @@ private:
     void onPolled(PortWorker *worker, const PortReading &reading);
     void onFinished(PortWorker *worker);
     void onOpenFailed(const QString &name, const QString &systemReason);
+    void onDownloaded(const DownloadReport &report);
+    PortReading withCounts(const QString &name, const Port &port) const;
     void onAttached(const QString &name);
     void onRemoved(const QString &name);
     void reprobe();

@@ -42,6 +42,7 @@ PortReading PortWorker::pollOnce(ManageSerialPort &port, bool *answered)
         return reading;
     const Device::LiveOutcome live = Device::readLive(port, reading.status);
     reading.values = liveValues(reading.status, live.answers);
+    reading.batteryRead = live.batteryRead;
     reading.readAt = Clock::now().toUTC();
     reading.up = true;
     const auto plan = liveReadPlan(reading.status.deviceType);

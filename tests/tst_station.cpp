@@ -81,6 +81,12 @@ double sample(const QByteArray &body, const QByteArray &prefix)
     return -1;
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 bool scrapeShows(quint16 port, const QByteArray &line)
 {
     return waitFor([&] { return get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(line); }, 30000);
@@ -129,15 +135,22 @@ private slots:
     {
         QFETCH(int, type);
         QFETCH(QList<LiveValue>, values);
-        Station::PortReading up{"ttyUSB0", true, {}, values, QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC)};
+        Station::PortReading up;
+        up.port = "ttyUSB0", up.up = true, up.values = values, up.readAt = QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC);
         up.status.address = 0x12345, up.status.deviceType = quint8(type), up.status.version = 12;
         up.status.usedBytes = 4004, up.status.recordSize = 4, up.status.freeMemoryPercent = 96;
-        const Station::PortReading down{"ttyUSB1", false, up.status, values, {}};
+        // Its clock 90 s ahead of the station's local time, its battery at the top of "low".
+        const QDateTime local = up.readAt.toLocalTime();
+        up.status.loggerTime = QDateTime(local.date(), local.time(), Qt::UTC).addSecs(90);
+        up.batteryRead = true, up.status.batteryCode = 3;
+        Station::PortReading down = up;
+        down.port = "ttyUSB1", down.up = false, down.readAt = {};
         const QString text = QString::fromUtf8(Station::metricsText({up, down}));
         QFETCH(QStringList, lines);
         lines << "vantorel_up{port=\"ttyUSB0\"} 1" << "vantorel_up{port=\"ttyUSB1\"} 0"
               << "vantorel_records_stored{serial=\"00012345\"} 1001" << "vantorel_memory_free_ratio{serial=\"00012345\"} 0.96"
-              << "vantorel_last_reading_timestamp_seconds{serial=\"00012345\"} 1796626679";
+              << "vantorel_last_reading_timestamp_seconds{serial=\"00012345\"} 1796626679"
+              << "vantorel_battery_level{serial=\"00012345\"} 3" << "vantorel_clock_offset_seconds{serial=\"00012345\"} 90";
         for (const QString &line : std::as_const(lines))
             QVERIFY2(text.split('\n').contains(line), qPrintable(line + "\n" + text));
         QFETCH(QString, absent);
@@ -148,9 +161,9 @@ private slots:
         for (const QString &line : text.split('\n', Qt::SkipEmptyParts)) {
             if (line.startsWith('#'))
                 continue;
-            const QString name = line.section('{', 0, 0);
+            const QString name = line.section('{', 0, 0).section(' ', 0, 0);
             QVERIFY2(text.contains("# HELP " + name + " ") && text.contains("# TYPE " + name + " "), qPrintable(line));
-            QCOMPARE(line.section('}', 1).split(' ', Qt::SkipEmptyParts).size(), 1);
+            QCOMPARE((line.contains('}') ? line.section('}', 1) : line.section(' ', 1)).split(' ', Qt::SkipEmptyParts).size(), 1);
         }
     }
 
@@ -183,7 +196,8 @@ private slots:
         const auto silent = [&](bool on) { loggers[1]->withLogger([on](sim::SimulatedLogger &l) { l.faults().silent = on; }); };
         unplug ? loggers[1]->unplug() : silent(true);
         QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + b.toUtf8() + "\"} 0"));
-        QVERIFY(!get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("serial=\"00022222\""));
+        // Its readings go; what was counted of it (its download) stays.
+        QVERIFY(!get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("_celsius{channel=\"1\",serial=\"00022222\"}"));
         unplug ? loggers[1]->replug() : silent(false);
         QVERIFY(scrapeShows(port, "vantorel_temperature_celsius{channel=\"1\",serial=\"00022222\"} 21.5"));
         QVERIFY(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("vantorel_up{port=\"" + a.toUtf8() + "\"} 1"));
@@ -328,6 +342,43 @@ private slots:
         QVERIFY(waitFor([&] { return downloaded(onA ? "00011111" : "00022222"); }, 30000));
         serve->terminate();
         QVERIFY(serve->waitForFinished(10000));
+    }
+
+    void serveTellsAndCountsFailures()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        sim::PtyLogger &a = *loggers[0];
+        a.unplug();
+        const QString file = dir.filePath("notaport");
+        QVERIFY(writeFile(file, "text"));
+        qputenv("VANTOREL_EXTRA_PORTS", (a.linkPath() + ":" + file).toUtf8());
+        const quint16 port = freePort();
+        QDir(dir.path()).mkdir("plug");
+        QProcess serve;
+        serve.setWorkingDirectory(dir.path());
+        serve.start(QStringLiteral(VANTOREL_CLI), {"serve", "--listen", QString::number(port), "--interval", "1", "--download-on-plug", "plug"});
+        qunsetenv("VANTOREL_EXTRA_PORTS");
+        const QByteArray errors = "vantorel_port_errors_total{port=\"" + file.toUtf8() + "\",reason=\"not_serial\"} ";
+        QVERIFY(scrapeShows(port, errors + "1"));
+        // Plugged again (a new file behind the path): opened at once, counted, not told again.
+        QVERIFY(writeFile(file + ".new", "text") && QFile::remove(file) && QFile::rename(file + ".new", file));
+        QVERIFY(scrapeShows(port, errors + "2"));
+
+        // A download that cannot write its file is tried again, and counted both ways.
+        QVERIFY(QDir(dir.filePath("plug")).removeRecursively());
+        a.replug();
+        QVERIFY(scrapeShows(port, "vantorel_downloads_total{result=\"failed\",serial=\"00011111\"} 1"));
+        QVERIFY(QDir(dir.path()).mkdir("plug"));
+        QVERIFY(scrapeShows(port, "vantorel_downloads_total{result=\"ok\",serial=\"00011111\"} 1"));
+        QCOMPARE(QDir(dir.filePath("plug")).entryList({"00011111_*"}, QDir::Files).size(), 1);
+        const QByteArray page = get(QStringLiteral("http://127.0.0.1:%1/").arg(port)).body;
+        QVERIFY2(page.contains("temperature 21.5") && page.contains(QDate::currentDate().toString(Qt::ISODate).toUtf8()), page.constData());
+        serve.terminate();
+        QVERIFY(serve.waitForFinished(10000));
+        const QByteArray told = serve.readAllStandardError();
+        QCOMPARE(told.count("cannot open the port " + file.toUtf8() + ": "), 1);
+        QVERIFY2(told.contains("(not a serial port)"), told.constData());
     }
 
     void watcherSeesPathComeBackBetweenLooks()
