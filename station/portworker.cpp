@@ -18,6 +18,8 @@ namespace {
 constexpr int PAUSE_STEP_MS = 100;
 // A poll whose answers got lost is tried again this often, within its interval.
 constexpr int POLL_ATTEMPTS = 3;
+// Tries of each request of a poll: a line that loses an answer in five still gives every value.
+constexpr quint32 REQUEST_ATTEMPTS = 4;
 // Pauses before a failed download is tried again, then the last one each time.
 constexpr int DOWNLOAD_RETRY_S[] = {10, 30, 60, 300, 900};
 
@@ -38,9 +40,9 @@ PortReading PortWorker::pollOnce(ManageSerialPort &port, bool *answered)
     PortReading reading;
     reading.port = portName;
     const Cancelled cancelled = [this] { return stopping(); };
-    if (!identify(port, reading.status, cancelled))
+    if (!identify(port, reading.status, cancelled, REQUEST_ATTEMPTS))
         return reading;
-    const Device::LiveOutcome live = Device::readLive(port, reading.status);
+    const Device::LiveOutcome live = Device::readLive(port, reading.status, REQUEST_ATTEMPTS);
     reading.values = liveValues(reading.status, live.answers);
     reading.batteryRead = live.batteryRead;
     reading.readAt = Clock::now().toUTC();
@@ -124,8 +126,7 @@ void PortWorker::run()
             pauseUntil(options.intervalMs, clock);
             continue;
         }
-        bool answered = false;
-        const PortReading reading = seen ? poll(port, clock) : pollOnce(port, &answered);
+        const PortReading reading = poll(port, clock);
         if (stopping())
             break;
         if (!reading.up)

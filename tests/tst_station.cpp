@@ -381,6 +381,25 @@ private slots:
         QVERIFY2(told.contains("(not a serial port)"), told.constData());
     }
 
+    void lossyLineStaysUp()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        loggers[0]->withLogger([](sim::SimulatedLogger &l) { l.faults().corruptByteRate = 0.01, l.faults().dropAnswerRate = 0.02; });
+        const quint16 port = freePort();
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QString::number(port), "--interval", "0.5"}, loggers, dir.path()));
+        const QByteArray up = "vantorel_up{port=\"" + loggers[0]->linkPath().toUtf8() + "\"} ";
+        QVERIFY(scrapeShows(port, up + "1"));
+        int down = 0;
+        for (int scrape = 0; scrape < 200; ++scrape, QTest::qWait(100))
+            down += get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(up + "0");
+        // A lost answer is asked again within the interval: the logger is up in 99 % of scrapes.
+        QVERIFY2(down <= 2, qPrintable(QString::number(down)));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+        QVERIFY(!serve->readAllStandardError().contains("stopped answering"));
+    }
+
     void watcherSeesPathComeBackBetweenLooks()
     {
         ScratchDirectory dir;
