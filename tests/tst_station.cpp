@@ -400,6 +400,29 @@ private slots:
         QVERIFY(!serve->readAllStandardError().contains("stopped answering"));
     }
 
+    void sigtermJoinsEveryWorker()
+    {
+        ScratchDirectory dir;
+        // One logger in a long download on a paced line, one port that never answers.
+        Loggers loggers = startLoggers(dir.path(), {3, 1});
+        loggers[1]->withLogger([](sim::SimulatedLogger &l) { l.faults().silent = true; });
+        sim::LineConfig line;
+        line.baudRate = 115200;
+        sim::LoggerConfig slow = frozenLogger(7, 120000);
+        slow.address = 0x33333;
+        loggers.push_back(std::make_unique<sim::PtyLogger>(dir.filePath("slow"), slow, sim::FaultConfig(), line));
+        QVERIFY(loggers.back()->start());
+        QDir(dir.path()).mkdir("plug");
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QString::number(freePort()), "--interval", "1",
+                                                  "--download-on-plug", "plug"}, loggers, dir.path()));
+        QVERIFY(waitFor([&] { return loggers[2]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }) > 2000; }, 30000));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+        // Exit status 1 when a worker did not end within 2 s.
+        QCOMPARE(serve->exitCode(), 0);
+        QCOMPARE(QDir(dir.filePath("plug")).entryList({"00033333_*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
     void watcherSeesPathComeBackBetweenLooks()
     {
         ScratchDirectory dir;
