@@ -60,7 +60,7 @@ QJsonObject statusJson(const QString &port, const LoggerStatus &s, const Device:
         {QStringLiteral("periodSeconds"), period ? QJsonValue(period) : QJsonValue()},
         {QStringLiteral("startTime"), loggerTimeJson(s.startTime)},
         {QStringLiteral("loggerTime"), loggerTimeJson(s.loggerTime)},
-        {QStringLiteral("records"), double(s.usedBytes / s.recordSize)},
+        {QStringLiteral("records"), double(s.storedRecords())},
         {QStringLiteral("usedBytes"), double(s.usedBytes)},
         {QStringLiteral("memoryBytes"), double(memorySizeFor(s.memorySizeCode))},
         {QStringLiteral("freeMemoryPercent"), double(s.freeMemoryPercent)},

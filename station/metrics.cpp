@@ -128,9 +128,8 @@ void addLogger(Families &families, const PortReading &p)
         else
             families.gauge(q->metric, helpOf(*q), labels).Set(value);
     }
-    const quint32 records = s.usedBytes / qMax<quint8>(1, s.recordSize);
     families.gauge("vantorel_records_stored", "Records stored since the campaign started, as the window shows them.",
-                   {{"serial", serial}}).Set(records);
+                   {{"serial", serial}}).Set(s.storedRecords());
     families.gauge("vantorel_memory_free_ratio", "Free part of the record memory (0 to 1).", {{"serial", serial}})
         .Set(s.freeMemoryPercent / 100.0);
     families.gauge("vantorel_last_reading_timestamp_seconds", "When the station last read the logger (Unix time).",
