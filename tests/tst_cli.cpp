@@ -68,6 +68,7 @@ private slots:
         QTest::newRow("dozing logger") << 1 << 2 << 64000 << "out.tsv" << true << "";
         QTest::newRow("archive failing") << 1 << 2 << 1000 << "out.tsv" << false << "blocked";
         QTest::newRow("read again") << 3 << 2 << 1000 << "out.tsv" << false << "again";
+        QTest::newRow("read again, last block changed") << 3 << 2 << 1000 << "out.tsv" << false << "changed";
     }
 
     void readWritesTheWindowFile()
@@ -100,13 +101,19 @@ private slots:
                 logger->withLogger([](sim::SimulatedLogger &l) { l.setSleeping(true); });
         });
         Run run = runCli(args, dir.path());
-        if (archive == "again") {
-            logger->withLogger([](sim::SimulatedLogger &l) { l.addRecords(60); });
+        if (archive == "again" || archive == "changed") {
+            logger->withLogger([&](sim::SimulatedLogger &l) {
+                if (archive == "changed")
+                    l.memory()[900] ^= 0xFF;
+                l.addRecords(60);
+            });
             run = runCli(args, dir.path());
         }
         finished = true;
         dozer.join();
         QCOMPARE(run.err.contains("records written to out.tsv (60 new since the last download, 384 bytes read)"), archive == "again");
+        // After a changed block forced the full read, every record counts as new.
+        QCOMPARE(run.err.contains("out.tsv (310 new, the whole memory read: the last archived block differs"), archive == "changed");
         QVERIFY2(run.exitCode == int(archiveBlocked), run.err.constData());
         QCOMPARE(run.err.contains("the export file was written, but the archive step failed"), archiveBlocked);
         const QStringList files = filesIn(dir.path()).filter(".tsv");   // a temporary file too
