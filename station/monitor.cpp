@@ -23,8 +23,9 @@ Monitor::Monitor(const WorkerOptions &options, QObject *parent) : QObject(parent
 
 Monitor::~Monitor()
 {
-    // A thread that still holds its port is left to the end of the process, cut off from here.
-    if (!stop(2000))
+    // A thread that still holds its port is left to the end of the process, cut off from here;
+    // one that already had its 2 s in stop() gets no more.
+    if (stopped || !stop(2000))
         for (PortWorker *worker : std::as_const(stopping))
             worker->disconnect();
 }
@@ -177,6 +178,7 @@ void Monitor::reprobe()
 
 bool Monitor::stop(int ms)
 {
+    stopped = true;
     if (watcher)
         watcher->disconnect(this);
     if (reprobeTimer)

@@ -86,6 +86,7 @@ private:
     PortWatcher *watcher = nullptr;
     QTimer *reprobeTimer = nullptr;
     QElapsedTimer uptime;
+    bool stopped = false;
 };
 
 } // namespace Station
