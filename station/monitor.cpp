@@ -75,8 +75,7 @@ void Monitor::onPolled(PortWorker *worker, const PortReading &reading)
         return;
     Port &port = *found;
     if (reading.up) {
-        const bool other = !port.loggerSeen || port.last.status.address != reading.status.address
-                           || port.last.status.startTime != reading.status.startTime;
+        const bool other = !port.loggerSeen || port.last.status.address != reading.status.address;
         if (other)
             emit loggerFound(reading.port, reading.status);
         else if (port.lost)

@@ -71,7 +71,11 @@ PortReading PortWorker::poll(ManageSerialPort &port, const QElapsedTimer &clock)
 void PortWorker::downloadIfDue(ManageSerialPort &port, const PortReading &reading)
 {
     const QString key = loggerKey(reading.status);
-    if (options.downloadDirectory.isEmpty() || !reading.up || key == downloadedKey)
+    // The same logger and campaign read twice in a row: one answer taken for another's on a
+    // loaded line starts no download.
+    const bool confirmed = key == lastKey;
+    lastKey = reading.up ? key : QString();
+    if (options.downloadDirectory.isEmpty() || !reading.up || !confirmed || key == downloadedKey)
         return;
     QElapsedTimer since;
     since.start();

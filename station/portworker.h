@@ -52,6 +52,7 @@ private:
     // The logger of this plug that was downloaded (serial number and campaign), and when a
     // failed download is tried again.
     QString downloadedKey;
+    QString lastKey;
     QString failedKey;
     int failedDownloads = 0;
     qint64 retryAtMs = 0;
