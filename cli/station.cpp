@@ -11,6 +11,7 @@
 #include "portaccess.h"
 #include "portwatcher.h"
 #include "session.h"
+#include "stationalarms.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -155,6 +156,9 @@ int serve(const QCommandLineParser &args)
         return code;
     if (args.isSet(QStringLiteral("download-on-plug")) && !QFileInfo(options.downloadDirectory).isDir())
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(options.downloadDirectory));
+    StationAlarms alarms;
+    if (int code = alarms.read(args, options))
+        return code;
 
     Station::Monitor monitor(options);
     Station::MetricsServer server([&monitor] { return monitor.metricReadings(); });
@@ -181,6 +185,7 @@ int serve(const QCommandLineParser &args)
         if (!r.archiveError.isEmpty())
             message(r.port + QStringLiteral(": the export file was written, but the archive step failed: ") + r.archiveError);
     });
+    alarms.start(monitor, server);
     monitor.start();
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
                                                                               : address.toString();

@@ -37,11 +37,14 @@ struct PortReading {
     bool loggerSeen = true;        // false: a port with only counts, no logger yet
 };
 
+struct AlarmSnapshot;
+
 inline constexpr char METRICS_CONTENT_TYPE[] = "text/plain; version=0.0.4; charset=utf-8";
 
 // Every metric with its HELP and TYPE; a port that is not up shows vantorel_up 0 alone (and
-// its counts). The counts of every port are summed by serial number and in all.
-QByteArray metricsText(const QList<PortReading> &ports);
+// its counts). The counts of every port are summed by serial number and in all. With
+// `alarms`, their state, limits and failures too.
+QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms = nullptr);
 
 // A short HTML page: each logger's live values, battery, last reading and last download,
 // and the link to /metrics.
