@@ -355,6 +355,8 @@ private slots:
                                                   "--download-on-plug", "plug"}, loggers, dir.path()));
         QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + a.linkPath().toUtf8() + "\"} 1"));
         const sim::LoggerConfig first = a.read<sim::LoggerConfig>([](sim::SimulatedLogger &l) { return l.config(); });
+        const auto downloaded = [&](const QString &serial) { return !QDir(dir.filePath("plug")).entryList({serial + "_*"}, QDir::Files).isEmpty(); };
+        QVERIFY(waitFor([&] { return downloaded("00011111"); }, 30000));
         bool onA = true;
         for (int round = 0; round < 5; ++round) {
             // Out for 0.05 to 0.3 s: often between two looks of the port watcher.
@@ -379,7 +381,6 @@ private slots:
             QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
         }
         // The logger now on the path is downloaded, also when it came on a path already open.
-        const auto downloaded = [&](const QString &serial) { return !QDir(dir.filePath("plug")).entryList({serial + "_*"}, QDir::Files).isEmpty(); };
         QVERIFY(waitFor([&] { return downloaded(onA ? "00011111" : "00022222"); }, 30000));
         serve->terminate();
         QVERIFY(serve->waitForFinished(10000));
