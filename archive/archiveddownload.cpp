@@ -49,8 +49,11 @@ ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status
         if (report.result != Device::DownloadResult::Complete)
             return report;
         report.incremental = mergeImage(plan, status, last->image, memory.image);
-        if (!report.incremental)
+        if (!report.incremental) {
             plan = ReadPlan{true, QStringLiteral("the last archived block differs from the logger's memory")};
+            // What the archive holds of the campaign is not the logger's: every record is new.
+            report.newRecords = newRecords(status, nullptr);
+        }
     }
     if (plan.full) {
         report.whyFull = plan.whyFull;

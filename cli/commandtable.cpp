@@ -17,14 +17,24 @@ QCommandLineOption limitOption()
                                              "of config.ini; either bound may be empty (\"2=:80\"). Repeatable."),
                               QStringLiteral("COLUMN=LOW:HIGH"));
 }
+// The ports a command that talks to every logger at once may open.
+QCommandLineOption stationPortOption()
+{
+    return QCommandLineOption(QStringLiteral("port"),
+                              QStringLiteral("Only this port, once per port (default: the USB serial adapters and "
+                                             "VANTOREL_EXTRA_PORTS; never a built-in port unless named)."),
+                              QStringLiteral("P"));
+}
 } // namespace
 
 const QList<Command> &commands()
 {
     static const QList<Command> table = {
-        {QStringLiteral("ports"), QStringLiteral("List the serial ports, as the connection dialog does."),
-         {QCommandLineOption(QStringLiteral("probe"), QStringLiteral("Probe every port for a logger, all at once: its type and serial number, or none.")),
-          jsonOption()},
+        {QStringLiteral("ports"), QStringLiteral("List the serial ports, as the connection dialog does, and whether serve, read --all "
+                                                 "and ports --probe use each (USB serial adapters and VANTOREL_EXTRA_PORTS), or why not."),
+         {QCommandLineOption(QStringLiteral("probe"), QStringLiteral("Probe each of those ports for a logger, all at once: its type and "
+                                                                     "serial number, or none.")),
+          stationPortOption(), jsonOption()},
          &ports},
         {QStringLiteral("status"), QStringLiteral("Show the logger's identity, campaign, memory, battery and live reading."),
          {portOption(), jsonOption()}, &status},
@@ -39,13 +49,14 @@ const QList<Command> &commands()
         {QStringLiteral("read"), QStringLiteral("Download the campaign into an export file (.tsv) and the archive."),
          QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("port"),
                              QStringLiteral("Serial port (default: COM/COM_PORT of config.ini in the working directory); "
-                                            "once per port to read several loggers at the same time."),
+                                            "once per port to read several loggers at the same time; with --all, only those."),
                              QStringLiteral("P")),
           QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
                              QStringLiteral("Export file, '-' for standard output (default: the proposed name in "
                                             "the working directory)."),
                              QStringLiteral("FILE")),
-          QCommandLineOption(QStringLiteral("all"), QStringLiteral("Read every logger found on the system's ports, all at once.")),
+          QCommandLineOption(QStringLiteral("all"), QStringLiteral("Read every logger found on the USB serial adapters and "
+                                                                   "VANTOREL_EXTRA_PORTS, all at once.")),
           QCommandLineOption({QStringLiteral("d"), QStringLiteral("directory")},
                              QStringLiteral("With several loggers: the directory of their files, each under its proposed name "
                                             "(default: the working directory)."),
@@ -118,6 +129,7 @@ const QList<Command> &commands()
                              QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:%1").arg(Station::DEFAULT_HTTP_PORT)),
           QCommandLineOption(QStringLiteral("interval"), QStringLiteral("Seconds between two readings of a logger (default 10)."),
                              QStringLiteral("SECONDS"), QStringLiteral("10")),
+          stationPortOption(),
           QCommandLineOption(QStringLiteral("download-on-plug"),
                              QStringLiteral("Download each logger that appears into DIR, under its proposed name, "
                                             "through the archive."),

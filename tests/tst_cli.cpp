@@ -91,6 +91,7 @@ private slots:
         QTest::newRow("archive failing") << 1 << 2 << 1000 << "out.tsv" << false << "blocked";
         QTest::newRow("read again") << 3 << 2 << 1000 << "out.tsv" << false << "again";
         QTest::newRow("archived image edited with its hash") << 3 << 2 << 1000 << "out.tsv" << false << "edited";
+        QTest::newRow("read again, last block changed") << 3 << 2 << 1000 << "out.tsv" << false << "changed";
     }
 
     void readWritesTheWindowFile()
@@ -126,14 +127,20 @@ private slots:
         });
         Run run = runCli(args, dir.path());
         const bool edited = archive == "edited" && editArchivedImage(dir.filePath("own.sqlite"));
-        if (archive == "again" || archive == "edited") {
-            logger->withLogger([](sim::SimulatedLogger &l) { l.addRecords(60); });
+        if (archive == "again" || archive == "edited" || archive == "changed") {
+            logger->withLogger([&](sim::SimulatedLogger &l) {
+                if (archive == "changed")
+                    l.memory()[900] ^= 0xFF;
+                l.addRecords(60);
+            });
             run = runCli(args, dir.path());
         }
         finished = true;
         dozer.join();
         QVERIFY2(run.err.contains("the audit trail does not vouch for the archived download 1") == edited, run.err);
         QCOMPARE(run.err.contains("records written to out.tsv (60 new since the last download, 384 bytes read)"), archive == "again");
+        // After a changed block forced the full read, every record counts as new.
+        QCOMPARE(run.err.contains("out.tsv (310 new, the whole memory read: the last archived block differs"), archive == "changed");
         QVERIFY2(run.exitCode == int(archiveBlocked), run.err.constData());
         QCOMPARE(run.err.contains("the export file was written, but the archive step failed"), archiveBlocked);
         const QStringList files = filesIn(dir.path()).filter(".tsv");   // a temporary file too
@@ -194,10 +201,21 @@ private slots:
         QVERIFY(!requestLog(*logger).join(',').contains("w "));
     }
 
-    // The user not in the device's group, the first-day trap on Linux (root cannot meet it).
-    void portPermissionHint()
+    // The user not in the device's group, the first-day trap on Linux (root cannot meet it);
+    // Qt words a port another program holds as a permission error too.
+    void portFailureHint_data()
     {
-        QVERIFY(Device::openFailureText("ttyS0", "Permission denied").endsWith("'dialout' on Debian)"));
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("permission") << "Permission denied" << "'dialout' on Debian)";
+        QTest::newRow("held by another program") << "Permission error while locking the device" << "(busy: another program holds the port)";
+    }
+
+    void portFailureHint()
+    {
+        QFETCH(QString, reason);
+        QFETCH(QString, ending);
+        QVERIFY2(Device::openFailureText("ttyS0", reason).endsWith(ending), qPrintable(Device::openFailureText("ttyS0", reason)));
     }
 
     // Where `read -o` writes (see RefusingPlaces): nothing there before is replaced or altered
