@@ -153,7 +153,8 @@ private slots:
     void discoveryConfigs()
     {
         QFETCH(QString, key);
-        Station::PortReading reading{"ttyUSB0", true, {}, {}, {}};
+        Station::PortReading reading;
+        reading.port = "ttyUSB0", reading.up = true;
         reading.status.address = 0x12345, reading.status.deviceType = 3, reading.status.version = 12;
         reading.status.usedBytes = 4004, reading.status.recordSize = 4, reading.status.freeMemoryPercent = 96;
         for (const Quantity &q : liveQuantities().mid(0, liveQuantities().size() - statusValues({}).size()))
