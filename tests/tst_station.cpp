@@ -180,7 +180,7 @@ private slots:
     void shippedQueriesNameExposedMetrics()
     {
         Station::PortReading all;
-        all.port = "ttyUSB0", all.up = true, all.readAt = QDateTime::currentDateTimeUtc();
+        all.port = "ttyUSB0", all.up = true, all.batteryRead = true, all.readAt = QDateTime::currentDateTimeUtc();
         for (const Quantity &q : liveQuantities())
             all.values.append({q.name, 1, "", 0, true});
         Station::AlarmSnapshot alarms;
