@@ -35,6 +35,8 @@ void Monitor::start()
 
 void Monitor::startWorker(const QString &name)
 {
+    if (!left.isEmpty() && name == left)
+        return;
     Port &port = ports[name];
     if (port.worker)
         return;
@@ -51,6 +53,12 @@ void Monitor::startWorker(const QString &name)
         emit polled(reading);
     });
     connect(worker, &PortWorker::downloaded, this, &Monitor::downloaded);
+    connect(worker, &PortWorker::downloadProgress, this, &Monitor::downloadProgress);
+    connect(worker, &PortWorker::openFailed, this, &Monitor::portUnusable);
+    connect(worker, &PortWorker::noLogger, this, [this, worker](const QString &port) {
+        if (ports.value(port).worker == worker)
+            emit portEmpty(port);
+    });
     // With the worker as context, a pending call goes with the worker when stop() deletes it.
     connect(worker, &QThread::finished, worker, [this, worker] {
         stopping.removeOne(worker);
@@ -62,6 +70,7 @@ void Monitor::startWorker(const QString &name)
         worker->deleteLater();
     });
     worker->start();
+    emit portProbing(name);
 }
 
 void Monitor::stopWorker(Port &port)
@@ -84,6 +93,7 @@ void Monitor::onRemoved(const QString &name)
     auto found = ports.find(name);
     if (found != ports.end())
         stopWorker(*found);
+    emit portRemoved(name);
 }
 
 void Monitor::reprobe()
@@ -113,6 +123,29 @@ bool Monitor::stop(int ms)
     }
     stopping = running;
     return running.isEmpty();
+}
+
+bool Monitor::download(const QString &port, const DownloadTarget &target)
+{
+    PortWorker *worker = ports.value(port).worker;
+    if (!worker)
+        return false;
+    worker->requestDownload(target);
+    return true;
+}
+
+void Monitor::leavePort(const QString &port)
+{
+    const QString previous = left;
+    left = port;
+    auto found = ports.find(port);
+    if (found != ports.end()) {
+        stopWorker(*found);
+        found->loggerSeen = false;
+    }
+    // The port given back is probed at once, if it is still there.
+    if (watcher && !previous.isEmpty() && previous != port && PortWatcher::availablePortNames().contains(previous))
+        startWorker(previous);
 }
 
 QList<PortReading> Monitor::readings() const

@@ -13,6 +13,8 @@ namespace Station {
 namespace {
 // Steps of the pause between polls: a stop request is seen within one.
 constexpr int PAUSE_STEP_MS = 100;
+// Polls a download asked for while the logger missed its last poll waits for.
+constexpr int DOWNLOAD_POLLS = 3;
 } // namespace
 
 PortWorker::PortWorker(const QString &port, const WorkerOptions &options, QObject *parent)
@@ -36,10 +38,29 @@ PortReading PortWorker::poll(ManageSerialPort &port)
     return reading;
 }
 
+void PortWorker::requestDownload(const DownloadTarget &target)
+{
+    const QMutexLocker lock(&requestMutex);
+    request = target;
+}
+
+std::optional<DownloadTarget> PortWorker::takeRequest()
+{
+    const QMutexLocker lock(&requestMutex);
+    std::optional<DownloadTarget> taken;
+    taken.swap(request);
+    return taken;
+}
+
 void PortWorker::pauseUntil(qint64 msFromStart, const QElapsedTimer &clock)
 {
-    // The event loop runs meanwhile: the port manager sees its port go away.
-    while (!stopping() && clock.elapsed() < msFromStart) {
+    // The event loop runs meanwhile: the port manager sees its port go away. A download
+    // asked for cuts the pause short.
+    const auto requested = [this] {
+        const QMutexLocker lock(&requestMutex);
+        return request.has_value();
+    };
+    while (!stopping() && !requested() && clock.elapsed() < msFromStart) {
         QEventLoop loop;
         QTimer::singleShot(int(qMin<qint64>(PAUSE_STEP_MS, msFromStart - clock.elapsed())), &loop, &QEventLoop::quit);
         loop.exec();
@@ -50,6 +71,7 @@ void PortWorker::run()
 {
     ManageSerialPort port;
     if (!openPort(port, portName)) {
+        emit openFailed(portName, port.errorString());
         emit noLogger(portName, port.errorString());
         return;
     }
@@ -68,14 +90,38 @@ void PortWorker::run()
         emit polled(reading);
         if (reading.up && !downloadDone) {
             downloadDone = true;
-            const Cancelled cancelled = [this] { return stopping(); };
-            DownloadReport report = downloadLogger(port, portName, reading.status,
-                                                   DownloadTarget{options.downloadDirectory, options.archive, false}, cancelled);
-            report.seconds = clock.elapsed() / 1000.0;
-            emit downloaded(report);
+            download(port, reading, DownloadTarget{options.downloadDirectory, options.archive, false}, clock);
         }
+        if (const std::optional<DownloadTarget> asked = takeRequest())
+            download(port, reading, *asked, clock);
         pauseUntil(options.intervalMs, clock);
     }
+}
+
+void PortWorker::download(ManageSerialPort &port, const PortReading &reading, const DownloadTarget &target,
+                          const QElapsedTimer &clock)
+{
+    // A poll that lost an answer is no silent logger: it is asked again before the download fails.
+    PortReading current = reading;
+    for (int attempt = 0; attempt < DOWNLOAD_POLLS && !current.up && !stopping(); ++attempt)
+        current = poll(port);
+    if (!current.up) {
+        DownloadReport report;
+        report.port = portName;
+        report.status = reading.status;
+        report.error = QStringLiteral("the logger does not answer; no file was written");
+        emit downloaded(report);
+        return;
+    }
+    int shown = -1;
+    const Progress progress = [this, &shown](quint32 done, quint32 total) {
+        const int percent = total ? int(quint64(done) * 100 / total) : 100;
+        if (percent != shown)
+            emit downloadProgress(portName, shown = percent);
+    };
+    DownloadReport report = downloadLogger(port, portName, current.status, target, [this] { return stopping(); }, progress);
+    report.seconds = clock.elapsed() / 1000.0;
+    emit downloaded(report);
 }
 
 } // namespace Station
