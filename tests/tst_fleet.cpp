@@ -145,7 +145,8 @@ private slots:
     {
         ScratchDirectory dir;
         QVERIFY(QDir(dir.path()).mkdir("out"));
-        Loggers loggers = startLoggers(dir.path(), {3}, 120000, {}, sim::LineConfig{115200, 0});
+        // Slow enough to be closed in the middle of its download.
+        Loggers loggers = startLoggers(dir.path(), {3}, 120000, {}, sim::LineConfig{0, 5000});
         auto window = std::make_unique<FleetWindow>();
         const QString port = loggers[0]->linkPath();
         QTRY_VERIFY_WITH_TIMEOUT(cell(window->model(), port, FleetModel::StateColumn) == "answering", 30000);
