@@ -42,6 +42,11 @@ QVariant FleetModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= rows.size())
         return {};
     const Row &row = rows[index.row()];
+    // A device path shows its name (ttyUSB0); the whole path is in the tooltip and the copy.
+    if (role == Qt::DisplayRole && index.column() == PortColumn)
+        return QFileInfo(row.port).fileName();
+    if (role == Qt::ToolTipRole && index.column() == PortColumn)
+        return row.port;
     if (role == Qt::DisplayRole)
         return text(row, index.column());
     if (role == PercentRole && index.column() == StateColumn)

@@ -87,7 +87,7 @@ FleetWindow::FleetWindow(const QString &leftPort, QWidget *parent)
     layout->addLayout(buttons);
     layout->addWidget(table);
     layout->addWidget(message);
-    resize(1100, 360);
+    resize(1270, 300);
 
     Station::WorkerOptions options;
     options.intervalMs = INTERVAL_MS;
