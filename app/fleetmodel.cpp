@@ -180,7 +180,8 @@ void FleetModel::polled(const Station::PortReading &reading)
 void FleetModel::removed(const QString &port)
 {
     const int row = rowOf(port);
-    if (row < 0)
+    // The main window's port keeps its row while it is left to it, plugged or not.
+    if (row < 0 || rows[row].state == State::LeftAlone)
         return;
     // A logger pulled out during its download keeps its row, to say so, whether its worker
     // told the failure first or not.
