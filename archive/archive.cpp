@@ -141,9 +141,11 @@ QString eventKindName(EventKind kind)
     case EventKind::ExportWritten: return QStringLiteral("exportWritten");
     case EventKind::ReportWritten: return QStringLiteral("reportWritten");
     case EventKind::CampaignStarted: return QStringLiteral("campaignStarted");
-    case EventKind::LimitsChanged: break;
+    case EventKind::LimitsChanged: return QStringLiteral("limitsChanged");
+    case EventKind::AlarmStarted: return QStringLiteral("alarmStarted");
+    case EventKind::AlarmCleared: break;
     }
-    return QStringLiteral("limitsChanged");
+    return QStringLiteral("alarmCleared");
 }
 
 QString Location::defaultSqlitePath()
@@ -536,7 +538,8 @@ QVector<Event> Store::events(std::optional<quint32> address, QString *error)
         e.host = q.value(3).toString();
         e.programVersion = q.value(4).toString();
         for (EventKind kind : {EventKind::DownloadStored, EventKind::ExportWritten, EventKind::ReportWritten,
-                               EventKind::CampaignStarted, EventKind::LimitsChanged})
+                               EventKind::CampaignStarted, EventKind::LimitsChanged, EventKind::AlarmStarted,
+                               EventKind::AlarmCleared})
             if (eventKindName(kind) == q.value(5).toString())
                 e.kind = kind;
         e.address = quint32(q.value(6).toLongLong());

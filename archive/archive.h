@@ -54,7 +54,7 @@ struct DownloadSummary {
 };
 
 // What an audit event concerns.
-enum class EventKind { DownloadStored, ExportWritten, ReportWritten, CampaignStarted, LimitsChanged };
+enum class EventKind { DownloadStored, ExportWritten, ReportWritten, CampaignStarted, LimitsChanged, AlarmStarted, AlarmCleared };
 // "downloadStored", "exportWritten", ...: the kind as stored, hashed and printed.
 QString eventKindName(EventKind kind);
 

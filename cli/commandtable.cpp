@@ -2,6 +2,7 @@
 
 #include "archiveoptions.h"
 #include "metricsserver.h"
+#include "stationalarms.h"
 #include "session.h"
 
 namespace Cli {
@@ -90,7 +91,7 @@ const QList<Command> &commands()
                              QStringLiteral("Download each logger that appears into DIR, under its proposed name, "
                                             "through the archive."),
                              QStringLiteral("DIR"))}
-             + archiveOptions(),
+             + alarmOptions() + archiveOptions(),
          &serve},
     };
     return table;

@@ -10,6 +10,7 @@
 #include "monitor.h"
 #include "portwatcher.h"
 #include "session.h"
+#include "stationalarms.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -152,6 +153,9 @@ int serve(const QCommandLineParser &args)
         return code;
     if (args.isSet(QStringLiteral("download-on-plug")) && !QFileInfo(options.downloadDirectory).isDir())
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(options.downloadDirectory));
+    StationAlarms alarms;
+    if (int code = alarms.read(args, options))
+        return code;
 
     Station::Monitor monitor(options);
     Station::MetricsServer server([&monitor] { return monitor.readings(); });
@@ -169,6 +173,7 @@ int serve(const QCommandLineParser &args)
         if (!r.archiveError.isEmpty())
             message(r.port + QStringLiteral(": the export file was written, but the archive step failed: ") + r.archiveError);
     });
+    alarms.start(monitor, server);
     monitor.start();
     message(QStringLiteral("serving http://%1/metrics").arg(listen));
 

@@ -33,6 +33,9 @@ done
 for picture in "$source_dir"/icon/*.png; do
     cmp -s "$picture" "$root/usr/share/vantorel/icon/${picture##*/}" || fail "status picture ${picture##*/} is not installed"
 done
+for shipped in vantorel-alerts.yml vantorel-dashboard.json; do
+    [ -s "$root/usr/share/vantorel/$shipped" ] || fail "usr/share/vantorel/$shipped is missing"
+done
 for document in copyright changelog.gz; do
     [ -s "$root/usr/share/doc/vantorel/$document" ] || fail "usr/share/doc/vantorel/$document is missing"
 done

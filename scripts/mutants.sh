@@ -31,8 +31,8 @@ export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false'
 cmake -S "$work" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 # Pure and link-level tests first: most faults are caught within seconds.
-order=(tst_logger_status tst_logger_records tst_transactions tst_badinput tst_mainwindow tst_startcampaign
-       tst_download)
+order=(tst_logger_status tst_logger_records tst_transactions tst_incremental tst_device tst_badinput tst_station tst_cli
+       tst_mainwindow tst_startcampaign tst_download)
 tests() {
     local t
     for t in "${order[@]}"; do [ -f "$work/tests/$t.cpp" ] && echo "$t"; done

@@ -132,8 +132,7 @@ SimulatedLogger::SimulatedLogger(const LoggerConfig &config, const FaultConfig &
     live.fill(0);
     configRegs[CFG_TYPE] = cfg.deviceType;
     configRegs[CFG_VERSION] = cfg.version;
-    for (int i = 0; i < 4; ++i)
-        configRegs[size_t(CFG_ADDRESS + i)] = quint8(cfg.address >> (24 - 8 * i));
+    setAddress(cfg.address);
     configRegs[CFG_MEMORY] = cfg.memorySizeCode;
     configRegs[CFG_PERIOD] = cfg.periodCode;
     const QDateTime start = cfg.startTime.toUTC();
@@ -325,6 +324,13 @@ void SimulatedLogger::checkIdle(qint64 nowMs)
 {
     if (!sleeping && cfg.sleepAfterIdleMs > 0 && nowMs - lastRequestMs >= cfg.sleepAfterIdleMs)
         sleeping = true;
+}
+
+void SimulatedLogger::setAddress(quint32 address)
+{
+    cfg.address = address;
+    for (int i = 0; i < 4; ++i)
+        configRegs[size_t(CFG_ADDRESS + i)] = quint8(address >> (24 - 8 * i));
 }
 
 void SimulatedLogger::setSleeping(bool asleep)
@@ -533,6 +539,9 @@ void SimulatedLogger::handleRequest(const LoggedRequest &request, qint64 nowMs, 
         data.append(char(request.argument));
         data.append(BLOCK_SIZE - 1, '\0');
     } else {
+        unanswered = request.registerAddress == faultCfg.unansweredReadsOf && faultCfg.unansweredReadCount != 0;
+        if (unanswered && faultCfg.unansweredReadCount > 0)
+            --faultCfg.unansweredReadCount;
         int blocks = std::clamp<int>(request.argument, 1, MAX_BLOCKS);
         if (chance(faultCfg.wrongBlockRate))
             blocks += (blocks == 1 || (rng() & 1)) ? 1 : -1;

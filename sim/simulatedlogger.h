@@ -58,6 +58,10 @@ struct FaultConfig {
     int replugAfterMs = -1;        // >= 0: and comes back that long after
     qint64 ignoreWritesTo = -1;    // >= 0: writes to that register are answered, not stored
     qint64 unansweredWritesTo = -1; // >= 0: writes to that register are stored, not answered
+    // >= 0: reads of that register go unanswered, the first `unansweredReadCount` times
+    // (every time when negative).
+    qint64 unansweredReadsOf = -1;
+    int unansweredReadCount = -1;
 };
 
 struct LoggedRequest {
@@ -97,6 +101,8 @@ public:
     std::vector<quint8> &memory() { return recordMemory; }
     quint32 usedBytes() const;
     void setUsedBytes(quint32 bytes);
+    // Another logger of the same kind put on the line in its place (its serial number).
+    void setAddress(quint32 address);
     quint8 recordSize() const;
     quint32 memoryTop() const;
     // The stored 16-bit words of record n (oldest is 0), from the memory as it is.

@@ -1,5 +1,6 @@
 #include "metrics.h"
 
+#include "alarms.h"
 #include "codecs.h"
 #include "devicetypes.h"
 #include "quantities.h"
@@ -118,9 +119,24 @@ void addLogger(Families &families, const PortReading &p)
                    {{"serial", serial}}).Set(double(p.readAt.toMSecsSinceEpoch()) / 1000.0);
 }
 
+void addAlarms(Families &families, const AlarmSnapshot &snapshot)
+{
+    for (const AlarmStatus &a : snapshot.alarms) {
+        const Labels labels{{"name", utf8(a.name)}, {"serial", utf8(a.serial)}, {"channel", utf8(a.channel)},
+                            {"quantity", utf8(a.quantity)}, {"alarm", utf8(alarmKindName(a.kind))}};
+        families.gauge("vantorel_alarm_active", "1 while the alarm is active, else 0.", labels).Set(a.active ? 1 : 0);
+        if (a.threshold)
+            families.gauge("vantorel_alarm_threshold", "The alarm's limit, in the base units of its quantity.", labels)
+                .Set(*a.threshold);
+    }
+    const char *failures = "Alarm commands that failed, and alarm changes the archive did not record.";
+    families.counter("vantorel_alarm_failures_total", failures, {{"what", "command"}}).Increment(snapshot.commandFailures);
+    families.counter("vantorel_alarm_failures_total", failures, {{"what", "audit"}}).Increment(snapshot.auditFailures);
+}
+
 } // namespace
 
-QByteArray metricsText(const QList<PortReading> &ports)
+QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms)
 {
     Families families;
     for (const PortReading &p : ports)
@@ -129,6 +145,8 @@ QByteArray metricsText(const QList<PortReading> &ports)
     for (const PortReading &p : ports)
         if (p.up)
             addLogger(families, p);
+    if (alarms)
+        addAlarms(families, *alarms);
     return QByteArray::fromStdString(families.text());
 }
 

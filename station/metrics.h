@@ -21,12 +21,16 @@ struct PortReading {
     LoggerStatus status;           // when up: identity, campaign, completed by the live read
     QList<LiveValue> values;       // when up
     QDateTime readAt;              // the station's clock, when up
+    bool batteryRead = false;      // status.batteryCode is the logger's answer
 };
+
+struct AlarmSnapshot;
 
 inline constexpr char METRICS_CONTENT_TYPE[] = "text/plain; version=0.0.4; charset=utf-8";
 
 // Every metric with its HELP and TYPE; a port that is not up shows vantorel_up 0 alone.
-QByteArray metricsText(const QList<PortReading> &ports);
+// With `alarms`, their state, limits and failures too.
+QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms = nullptr);
 
 // A short HTML page: the loggers found and the link to /metrics.
 QByteArray indexPage(const QList<PortReading> &ports);

@@ -27,7 +27,12 @@ MetricsServer::MetricsServer(Source readings, QObject *parent)
 {
     const auto any = QHttpServerRequest::Method::AnyKnown;
     http->route(QStringLiteral("/metrics"), any, [this](const QHttpServerRequest &request) {
-        return onlyGet(request, METRICS_CONTENT_TYPE, [this] { return metricsText(source()); });
+        return onlyGet(request, METRICS_CONTENT_TYPE, [this] {
+            if (!alarmSource)
+                return metricsText(source());
+            const AlarmSnapshot alarms = alarmSource();
+            return metricsText(source(), &alarms);
+        });
     });
     http->route(QStringLiteral("/"), any, [this](const QHttpServerRequest &request) {
         return onlyGet(request, QByteArrayLiteral("text/html; charset=utf-8"), [this] { return indexPage(source()); });

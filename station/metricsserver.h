@@ -4,6 +4,7 @@
 // The station's read-only HTTP side: GET /metrics and GET /, answered from the last readings
 // (a scrape never touches a port); any other path 404, any other method 405.
 
+#include "alarms.h"
 #include "metrics.h"
 
 #include <QHostAddress>
@@ -30,9 +31,12 @@ public:
     // False with `error` set (the system's reason) when the address cannot be listened on.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
     quint16 serverPort() const;
+    // What /metrics shows of the alarms, when the station watches any.
+    void setAlarmSource(std::function<AlarmSnapshot()> alarms) { alarmSource = std::move(alarms); }
 
 private:
     Source source;
+    std::function<AlarmSnapshot()> alarmSource;
     std::unique_ptr<QHttpServer> http;
     quint16 boundPort = 0;
 };

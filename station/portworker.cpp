@@ -33,6 +33,7 @@ PortReading PortWorker::poll(ManageSerialPort &port)
         return reading;
     const Device::LiveOutcome live = Device::readLive(port, reading.status);
     reading.values = liveValues(reading.status, live.answers);
+    reading.batteryRead = live.batteryRead;
     reading.readAt = Clock::now().toUTC();
     reading.up = true;
     return reading;

@@ -135,6 +135,7 @@ private slots:
         QTest::newRow("logger gone during read") << QStringList{"read", "--port", "PORT"} << false << false << 40 << 1 << "could not be read";
         QTest::newRow("start off a terminal without --yes") << QStringList{"start", "--port", "PORT", "--period", "1h"} << false << false << -1 << 2 << "--yes";
         QTest::newRow("unknown period") << QStringList{"start", "--port", "PORT", "--period", "1 h", "--yes"} << false << false << -1 << 2 << "--period takes";
+        QTest::newRow("station on port 0") << QStringList{"serve", "--listen", "127.0.0.1:0"} << false << false << -1 << 2 << "--listen takes";
     }
 
     void exitCodes()

@@ -116,7 +116,6 @@ void tst_Download::repeatDownload_data()
     QTest::addColumn<int>("reads");          // its block reads
     QTest::addColumn<int>("firstProgress");
     QTest::newRow("only what is new") << 1 << 1000u << "" << 4 << 25;
-    QTest::newRow("across the wrap-around") << 3 << 0x1FFC0u << "" << 5 << 20;
     QTest::newRow("a new campaign: full read") << 1 << 1000u << "new campaign" << 2 << 53;
     QTest::newRow("a changed last block: full read") << 1 << 1000u << "changed last block" << 4 + 18 << 25;
     QTest::newRow("full read checked") << 1 << 1000u << "full" << 18 << 5;

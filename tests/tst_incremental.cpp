@@ -1,8 +1,13 @@
-// Which blocks a download reads when the archive holds the campaign. The downloads
-// themselves, against the simulated logger, are the window's tests.
+// Which blocks a download reads when the archive holds the campaign, and the image it makes
+// of them against the simulated logger. The window's downloads are tst_download's.
 
+#include "archiveddownload.h"
+#include "downloaddriver.h"
+#include "exportfile.h"
 #include "incremental.h"
+#include "manageserialport.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QTest>
 
@@ -27,6 +32,8 @@ private slots:
         QTest::newRow("less than a block archived") << 30 << 130u << "" << false << 0u << 192u << quint64(50);
         QTest::newRow("fewer bytes than then") << 700 << 640u << "" << true << 0u << 0u << quint64(320);
         QTest::newRow("another start time") << 700 << 800u << "start" << true << 0u << 0u << quint64(400);
+        QTest::newRow("another period") << 700 << 800u << "period" << true << 0u << 0u << quint64(400);
+        QTest::newRow("no valid start time") << 700 << 800u << "no start" << true << 0u << 0u << quint64(50);
         QTest::newRow("archived image altered") << 700 << 800u << "hash" << true << 0u << 0u << quint64(50);
         QTest::newRow("archived image short") << 700 << 800u << "size" << true << 0u << 0u << quint64(50);
         QTest::newRow("wrapped since") << 0x1FF00 << 0x20040u << "" << false << 0x1FEC0u << 0x20040u << quint64(160);
@@ -51,6 +58,10 @@ private slots:
         previous.sha256 = QCryptographicHash::hash(previous.image, QCryptographicHash::Sha256);
         if (change == "start")
             previous.status.startTime = now.startTime.addSecs(-60);
+        if (change == "period")
+            previous.status.periodCode = 8;
+        if (change == "no start")
+            now.startTime = previous.status.startTime = QDateTime();
         if (change == "hash")
             previous.image[0] = 0;
         if (change == "size")
@@ -61,6 +72,55 @@ private slots:
         QVERIFY(plan.full != plan.whyFull.isEmpty());
         if (!plan.full)
             QCOMPARE(std::make_tuple(plan.from, plan.to, plan.checkEnd), std::make_tuple(from, to, quint32(previousUsed)));
+    }
+
+    void acrossTheWrap_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint32>("past");   // bytes recorded past the end of the memory
+        for (quint32 past : {0u, 2u, 4u, 62u, 64u})
+            QTest::addRow("2-byte records, %u past the wrap", past) << 1 << past;
+        for (quint32 past : {0u, 4u, 60u, 64u})
+            QTest::addRow("4-byte records, %u past the wrap", past) << 3 << past;
+    }
+
+    // What the archive stores and the file written from an incremental read are, byte for
+    // byte, what a full read gives: the logger's whole memory.
+    void acrossTheWrap()
+    {
+        QFETCH(int, type);
+        QFETCH(quint32, past);
+        ScratchDirectory dir;
+        const quint32 thenUsed = 0x20000 + past - 0x100;
+        std::unique_ptr<sim::PtyLogger> logger = startLogger(dir.path(), frozenLogger(type, thenUsed));
+        // No byte of it zero, so that one taken from a fresh buffer shows.
+        logger->withLogger([](sim::SimulatedLogger &l) { std::generate(l.memory().begin(), l.memory().end(), [i = 0]() mutable { return quint8(1 + i++ * 7 % 251); }); });
+        ManageSerialPort port;
+        QVERIFY(port.openPort(logger->linkPath()));
+        QString error;
+        const std::unique_ptr<Archive::Store> store = Archive::Store::open({dir.filePath("archive.sqlite")}, &error);
+        QVERIFY2(store, qPrintable(error));
+        LoggerStatus status;
+        QVERIFY(Device::readStatus(port, status).complete);
+        const auto memoryNow = [&] { return logger->read<std::vector<quint8>>([](sim::SimulatedLogger &l) { return l.memory(); }); };
+        // Archived as full reads store them; the earlier one is not the base.
+        LoggerStatus earlier = status;
+        earlier.usedBytes -= 0x100;
+        QVERIFY(store->storeDownload(earlier, Archive::storedImage(earlier, memoryNow()), &error));
+        QVERIFY(store->storeDownload(status, Archive::storedImage(status, memoryNow()), &error));
+
+        logger->withLogger([&](sim::SimulatedLogger &l) { l.addRecords(0x100 / l.recordSize()); });
+        QVERIFY(Device::readStatus(port, status).complete);
+        Device::RecordMemory memory;
+        const Archive::ReadReport report = Archive::readThroughArchive(port, status, store.get(), false, memory, {});
+        QVERIFY(report.result == Device::DownloadResult::Complete && report.incremental);
+        QVERIFY(report.bytesRead <= 0x100 + 2 * 64);   // what is new, and the blocks at its ends
+        const std::vector<quint8> full = memoryNow();
+        QCOMPARE(store->download(report.downloadId, &error).value_or(Archive::Download()).image, QByteArray(reinterpret_cast<const char *>(full.data()), 0x20000));
+        QBuffer file;
+        file.open(QIODevice::WriteOnly);
+        QVERIFY(Device::writeExport(file, status, memory, {}, &error));
+        QCOMPARE(file.data(), expectedExport(*logger, exportHeader(status.address, status.deviceType)));
     }
 };
 

@@ -2,9 +2,14 @@
 // Prometheus server, and read of several loggers at once, against simulated loggers on ptys.
 
 #include "downloaddriver.h"
+#include "alarms.h"
 #include "metrics.h"
+#include "quantities.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QSet>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -40,6 +45,11 @@ QProcess *startCli(const QStringList &args, const Loggers &loggers, const QStrin
     QStringList links;
     for (const auto &logger : loggers)
         links << logger->linkPath();
+    // The time-out base of the window's tests: on a loaded machine a logger answers late, and a
+    // port whose probe timed out is probed again only a minute later.
+    QFile config(directory + QStringLiteral("/config.ini"));
+    if (!config.exists() && config.open(QIODevice::WriteOnly))
+        config.write("[COM_TIMEOUT]\nBASE=150\n");
     auto *process = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VANTOREL_EXTRA_PORTS"), links.join(QLatin1Char(':')));
@@ -69,9 +79,15 @@ Reply get(const QString &url, const QByteArray &verb = "GET")
     return r;
 }
 
-bool scrapeShows(quint16 port, const QByteArray &line)
+bool scrapeShows(quint16 port, const QByteArray &line, int timeoutMs = 30000)
 {
-    return waitFor([&] { return get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(line); }, 30000);
+    return waitFor([&] { return get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(line); }, timeoutMs);
+}
+
+bool writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush();
 }
 
 } // namespace
@@ -142,6 +158,29 @@ private slots:
         }
     }
 
+    // The shipped dashboard and alerting rules query only metrics the station exposes.
+    void shippedQueriesNameExposedMetrics()
+    {
+        Station::PortReading all{"ttyUSB0", true, {}, {}, QDateTime::currentDateTimeUtc()};
+        for (const Quantity &q : liveQuantities())
+            all.values.append({q.name, 1, "", 0, true});
+        Station::AlarmSnapshot alarms;
+        alarms.alarms.append({"a", "00000000", "1", "temperature", 0, Station::AlarmKind::High, true, 1.0, 2.0});
+        QSet<QString> exposed;
+        for (const QString &line : QString::fromUtf8(Station::metricsText({all}, &alarms)).split('\n'))
+            if (line.startsWith("# TYPE "))
+                exposed.insert(line.section(' ', 2, 2));
+        QJsonParseError parsed;
+        const QByteArray dashboard = readFile(VANTOREL_DASHBOARD);
+        QJsonDocument::fromJson(dashboard, &parsed);
+        QVERIFY2(parsed.error == QJsonParseError::NoError, qPrintable(parsed.errorString()));
+        // Every metric either file names, in its queries or its texts.
+        const QString shipped = QString::fromUtf8(dashboard + readFile(VANTOREL_ALERT_RULES));
+        QVERIFY(shipped.count("vantorel_") > 20);
+        for (const QRegularExpressionMatch &m : QRegularExpression("\\bvantorel_[a-z_]+").globalMatch(shipped))
+            QVERIFY2(exposed.contains(m.captured()), qPrintable(m.captured()));
+    }
+
     void serveFollowsItsLoggers_data()
     {
         QTest::addColumn<bool>("unplug");   // else the logger falls silent
@@ -162,7 +201,7 @@ private slots:
         QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + b.toUtf8() + "\"} 1"));
         const Reply metrics = get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port));
         QCOMPARE(metrics.type, QByteArray("text/plain; version=0.0.4; charset=utf-8"));
-        QVERIFY(metrics.body.contains("vantorel_temperature_celsius{channel=\"1\",serial=\"00011111\"} 21.5\n"));
+        QVERIFY(scrapeShows(port, "vantorel_temperature_celsius{channel=\"1\",serial=\"00011111\"} 21.5\n"));
         QVERIFY(metrics.body.contains("vantorel_temperature_celsius{channel=\"1\",serial=\"00022222\"} 21.5\n"));
         QVERIFY(get(QStringLiteral("http://127.0.0.1:%1/").arg(port)).body.contains("00022222"));
         QCOMPARE(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port), "POST").status, 405);
@@ -175,6 +214,10 @@ private slots:
         unplug ? loggers[1]->replug() : silent(false);
         QVERIFY(scrapeShows(port, "vantorel_temperature_celsius{channel=\"1\",serial=\"00022222\"} 21.5"));
         QVERIFY(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("vantorel_up{port=\"" + a.toUtf8() + "\"} 1"));
+        // Another logger in the cradle of the first, its adapter left plugged in: told as found.
+        loggers[1]->withLogger([](sim::SimulatedLogger &l) { l.setAddress(0x33333); });
+        QByteArray told;
+        QVERIFY(waitFor([&] { return (told += serve->readAllStandardError()).contains("logger 00033333 (Temperature) on " + b.toUtf8()); }, 30000));
 
         // A second station on the same port is refused; SIGTERM ends the first one cleanly.
         std::unique_ptr<QProcess> second(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)}, loggers, dir.path()));
@@ -197,16 +240,22 @@ private slots:
     void readAllMatchesSingleReads_data()
     {
         QTest::addColumn<int>("unplugAfter");   // >= 0: the third logger is pulled out after that many requests
-        QTest::newRow("three loggers") << -1;
-        QTest::newRow("one pulled out during its download") << 150;
+        QTest::addColumn<int>("lostBlock");     // answers of its fourth block lost, its attempts all lost at 5
+        QTest::newRow("three loggers") << -1 << 0;
+        QTest::newRow("one pulled out during its download") << 150 << 0;
+        QTest::newRow("a block lost at every attempt: woken, read again") << -1 << 5;
     }
 
     void readAllMatchesSingleReads()
     {
         QFETCH(int, unplugAfter);
+        QFETCH(int, lostBlock);
         ScratchDirectory dir;
         Loggers loggers = startLoggers(dir.path(), {3, 7, 1}, 20000);
-        loggers[2]->withLogger([unplugAfter](sim::SimulatedLogger &l) { l.faults().unplugAfterRequests = unplugAfter; });
+        loggers[2]->withLogger([&](sim::SimulatedLogger &l) {
+            l.faults().unplugAfterRequests = unplugAfter;
+            l.faults().unansweredReadsOf = 0x02000000 + 192, l.faults().unansweredReadCount = lostBlock;
+        });
         QDir(dir.path()).mkdir("all");
         std::unique_ptr<QProcess> all(startCli({"read", "--all", "-d", "all", "--json"}, loggers, dir.path()));
         QVERIFY(all->waitForFinished(120000));
@@ -239,21 +288,22 @@ private slots:
 
     void probeTellsLoggersFromOtherPorts_data()
     {
-        QTest::addColumn<bool>("silent");
+        QTest::addColumn<qint64>("unanswered");  // >= 0: reads of that register are never answered
         QTest::addColumn<double>("corruptRate");
         QTest::addColumn<QByteArray>("shown");   // what ports --probe shows for the second port
-        QTest::newRow("logger") << false << 0.0 << QByteArray("\tTemperature\t00022222\n");
-        QTest::newRow("silent port") << true << 0.0 << QByteArray("\tnone\n");
-        QTest::newRow("port answering garbage") << false << 1.0 << QByteArray("\tnone\n");
+        QTest::newRow("logger") << qint64(-1) << 0.0 << QByteArray("\tTemperature\t00022222\n");
+        QTest::newRow("silent port") << qint64(0x02) << 0.0 << QByteArray("\tnone\n");
+        QTest::newRow("status never whole") << qint64(0x01000020) << 0.0 << QByteArray("\tnone\n");
+        QTest::newRow("port answering garbage") << qint64(-1) << 1.0 << QByteArray("\tnone\n");
     }
 
     void probeTellsLoggersFromOtherPorts()
     {
-        QFETCH(bool, silent);
+        QFETCH(qint64, unanswered);
         QFETCH(double, corruptRate);
         ScratchDirectory dir;
         Loggers loggers = startLoggers(dir.path(), {3, 1});
-        loggers[1]->withLogger([&](sim::SimulatedLogger &l) { l.faults().silent = silent, l.faults().corruptByteRate = corruptRate; });
+        loggers[1]->withLogger([&](sim::SimulatedLogger &l) { l.faults().unansweredReadsOf = unanswered, l.faults().corruptByteRate = corruptRate; });
         std::unique_ptr<QProcess> probe(startCli({"ports", "--probe"}, loggers, dir.path()));
         QVERIFY(probe->waitForFinished(60000));
         QCOMPARE(probe->exitCode(), 0);
@@ -261,6 +311,84 @@ private slots:
         QVERIFY2(out.contains(loggers[0]->linkPath().toUtf8() + "\tTemp/Hygro\t00011111\n"), out.constData());
         QFETCH(QByteArray, shown);
         QVERIFY2(out.contains(loggers[1]->linkPath().toUtf8() + shown), out.constData());
+    }
+
+    void alarmsFollowTheLiveValue()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {1});
+        const auto setTemperature = [&](const QByteArray &sixteenths) {
+            loggers[0]->withLogger([sixteenths](sim::SimulatedLogger &l) { l.setLiveValue(0x40, sixteenths); });
+        };
+        std::unique_ptr<QProcess> missing(startCli({"serve", "--alarms", "missing.ini"}, loggers, dir.path()));
+        QVERIFY(missing->waitForFinished(10000));
+        QCOMPARE(missing->exitCode(), 2);
+        QVERIFY(missing->readAllStandardError().contains("missing.ini: cannot read the alarms file"));
+
+        QVERIFY(writeText(dir.filePath("alarms.ini"), "[freezer]\nserial=00011111\nquantity=temperature\nhigh=25\n"
+                                                      "delay=3\nclear_delay=1\nhysteresis=1\noffline_after=2\n"));
+        QVERIFY(writeText(dir.filePath("notify.sh"), "env | grep ^VANTOREL_ALARM_ | sort >> \"$1\"\necho >> \"$1\"\nexit 3\n"));
+        const quint16 port = freePort();
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--interval", "1",
+                                                  "--alarms", "alarms.ini", "--alarm-command", "/bin/sh notify.sh env.txt",
+                                                  "--archive", "archive.sqlite"}, loggers, dir.path()));
+        const QByteArray labels = "{alarm=\"high\",channel=\"1\",name=\"freezer\",quantity=\"temperature\",serial=\"00011111\"} ";
+        const QByteArray active = "vantorel_alarm_active" + labels, temperature = "vantorel_temperature_celsius{channel=\"1\",serial=\"00011111\"} ";
+        QVERIFY(scrapeShows(port, active + "0\n"));
+        QVERIFY(scrapeShows(port, "vantorel_alarm_threshold" + labels + "25\n"));
+
+        // Back inside within the delay: no alarm.
+        setTemperature("\xE0\x01");   // 30 °C
+        QVERIFY(scrapeShows(port, temperature + "30\n"));
+        setTemperature("\x58\x01");   // 21.5 °C
+        QVERIFY(scrapeShows(port, temperature + "21.5\n"));
+        QVERIFY(!scrapeShows(port, active + "1\n", 4000));
+
+        // Out for good: started after the delay, within two intervals more (and a margin for a loaded machine).
+        setTemperature("\xE0\x01");
+        QElapsedTimer out;
+        out.start();
+        QVERIFY(scrapeShows(port, active + "1\n"));
+        QVERIFY2(out.elapsed() >= 3000 && out.elapsed() <= 3000 + 2 * 1000 + 2000, qPrintable(QString::number(out.elapsed())));
+        // Back, but within the hysteresis: still active; back beyond it: cleared.
+        setTemperature("\x88\x01");   // 24.5 °C
+        QVERIFY(scrapeShows(port, temperature + "24.5\n"));
+        QVERIFY(!scrapeShows(port, active + "0\n", 3000));
+        setTemperature("\x58\x01");
+        QVERIFY(scrapeShows(port, active + "0\n"));
+        QVERIFY(scrapeShows(port, "vantorel_alarm_failures_total{what=\"command\"} 2\n"));
+        // Pulled out: nothing is read any more, yet the offline alarm starts.
+        loggers[0]->unplug();
+        QVERIFY(scrapeShows(port, "vantorel_alarm_active{alarm=\"offline\",channel=\"\",name=\"freezer\",quantity=\"up\",serial=\"00011111\"} 1\n"));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+        QCOMPARE(serve->exitCode(), 0);
+        const QByteArray errors = serve->readAllStandardError();
+        QVERIFY2(errors.contains("alarm freezer (high) of 00011111: temperature channel 1 30 (limit 25) started")
+                 && errors.contains("alarm command /bin/sh failed with exit status 3"), errors.constData());
+
+        // Both changes in the audit trail, and in the command's environment.
+        QString error;
+        const auto archive = Archive::Store::open(Archive::Location{dir.filePath("archive.sqlite")}, &error);
+        QVERIFY2(archive, qPrintable(error));
+        QVector<Archive::Event> events = archive->events(0x11111, &error);
+        QCOMPARE(events.size(), 3);
+        QCOMPARE(events[2].details["alarm"].toString(), "offline");
+        QCOMPARE(events[0].kind, Archive::EventKind::AlarmStarted);
+        QCOMPARE(events[1].kind, Archive::EventKind::AlarmCleared);
+        const QString since = events[0].details["since"].toString();
+        QCOMPARE(events[1].details["since"].toString(), since);
+        QVERIFY(events[1].details["durationSeconds"].toDouble() >= 3 + 3 + 1);
+        QJsonObject started = events[0].details;
+        started.remove("since");
+        QCOMPARE(started, (QJsonObject{{"name", "freezer"}, {"alarm", "high"}, {"serial", "00011111"}, {"quantity", "temperature"},
+                                       {"channel", "1"}, {"value", 30}, {"limit", 25}}));
+        const QString environment = "VANTOREL_ALARM_ALARM=high\nVANTOREL_ALARM_CHANNEL=1\nVANTOREL_ALARM_NAME=freezer\n"
+                                    "VANTOREL_ALARM_QUANTITY=temperature\nVANTOREL_ALARM_SERIAL=00011111\n"
+                                    "VANTOREL_ALARM_SINCE=" + since + "\nVANTOREL_ALARM_STATE=%1\nVANTOREL_ALARM_THRESHOLD=25\n"
+                                    "VANTOREL_ALARM_VALUE=%2\n\n";
+        QCOMPARE(QString::fromUtf8(readFile(dir.filePath("env.txt"))).section("\n\n", 0, 1) + "\n\n",
+                 environment.arg("active", "30") + environment.arg("cleared", "21.5"));
     }
 
     void prometheusQueriesServe()
