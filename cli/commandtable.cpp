@@ -3,6 +3,7 @@
 #include "archiveoptions.h"
 #include "metricsserver.h"
 #include "stationalarms.h"
+#include "mqttoptions.h"
 #include "session.h"
 
 namespace Cli {
@@ -81,7 +82,7 @@ const QList<Command> &commands()
          &archive, QStringLiteral("list|export ID|verify|log"), false,
          QStringLiteral("list: the downloads; export ID: one as its export file; verify: every image hash and the "
                         "audit chain (exit 1 when altered); log: the audit trail.")},
-        {QStringLiteral("serve"), QStringLiteral("Watch every attached logger and serve their live readings to Prometheus."),
+        {QStringLiteral("serve"), QStringLiteral("Watch every attached logger and serve their live readings to Prometheus (and MQTT)."),
          QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("listen"),
                              QStringLiteral("Address and port of the HTTP server (default 127.0.0.1:%1).").arg(Station::DEFAULT_HTTP_PORT),
                              QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:%1").arg(Station::DEFAULT_HTTP_PORT)),
@@ -90,8 +91,12 @@ const QList<Command> &commands()
           QCommandLineOption(QStringLiteral("download-on-plug"),
                              QStringLiteral("Download each logger that appears into DIR, under its proposed name, "
                                             "through the archive."),
-                             QStringLiteral("DIR"))}
-             + alarmOptions() + archiveOptions(),
+                             QStringLiteral("DIR")),
+          QCommandLineOption(QStringLiteral("web-config"),
+                             QStringLiteral("HTTPS and basic authentication from FILE, in the format of the Prometheus "
+                                            "exporters (tls_server_config, basic_auth_users)."),
+                             QStringLiteral("FILE"))}
+             + alarmOptions() + archiveOptions() + mqttOptions(),
          &serve},
     };
     return table;

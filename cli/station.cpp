@@ -8,6 +8,7 @@
 #include "loggerdownload.h"
 #include "metricsserver.h"
 #include "monitor.h"
+#include "mqttoptions.h"
 #include "portwatcher.h"
 #include "session.h"
 #include "stationalarms.h"
@@ -157,9 +158,20 @@ int serve(const QCommandLineParser &args)
     if (int code = alarms.read(args, options))
         return code;
 
-    Station::Monitor monitor(options);
-    Station::MetricsServer server([&monitor] { return monitor.readings(); });
+    Station::WebConfig web;
     QString error;
+    if (args.isSet(QStringLiteral("web-config"))) {
+        const Station::WebConfigError e = Station::loadWebConfig(args.value(QStringLiteral("web-config")), &web, &error);
+        if (e != Station::WebConfigError::None)
+            return fail(e == Station::WebConfigError::Unreadable ? FileError : Usage, QStringLiteral("--web-config ") + error);
+    }
+
+    Station::Monitor monitor(options);
+    std::unique_ptr<Station::MqttPublisher> mqtt;
+    if (int code = startMqtt(args, options.intervalMs, monitor, &mqtt))
+        return code;
+    Station::MetricsServer server([&monitor] { return monitor.readings(); });
+    server.setWebConfig(web);
     if (!server.listen(address, httpPort, &error))
         return fail(Usage, QStringLiteral("cannot listen on %1: %2 (another program may use that port; choose another with --listen)")
                                .arg(listen, error));
@@ -175,7 +187,7 @@ int serve(const QCommandLineParser &args)
     });
     alarms.start(monitor, server);
     monitor.start();
-    message(QStringLiteral("serving http://%1/metrics").arg(listen));
+    message(QStringLiteral("serving %1://%2/metrics").arg(web.tls ? QStringLiteral("https") : QStringLiteral("http"), listen));
 
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [] {

@@ -34,6 +34,11 @@ const QList<Quantity> table = {
      false, nullptr, nullptr, false},
     {"lampOn", "", 0, "lamp_on", "vantorel_lamp_on", "1 when the lamp is on, else 0.", nullptr, 1, false, nullptr, nullptr,
      false},
+    // Of the logger's status rather than its live read: statusValues() gives them.
+    {"freeMemory", "%", 0, "memory_free", "vantorel_memory_free_ratio", "Free part of the record memory (0 to 1).", nullptr,
+     0.01, false, nullptr, "%", true},
+    {"recordsStored", "", 0, "records_stored", "vantorel_records_stored",
+     "Records stored since the campaign started, as the window shows them.", nullptr, 1, false, nullptr, nullptr, true},
 };
 // clang-format on
 
@@ -62,4 +67,15 @@ double metricValue(const Quantity &quantity, const LiveValue &value)
     // A scale of 0.01 moves the shown digits two places: keep exactly those digits.
     const int extra = quantity.metricScale < 1 ? int(std::lround(-std::log10(quantity.metricScale))) : 0;
     return fixedText(shownValue(value) * quantity.metricScale, value.decimals + extra).toDouble();
+}
+
+QList<LiveValue> statusValues(const LoggerStatus &status)
+{
+    const double records = status.usedBytes / qMax<quint8>(1, status.recordSize);
+    return {{"freeMemory", double(status.freeMemoryPercent), "%", 0, true}, {"recordsStored", records, "", 0, true}};
+}
+
+const char *haStateClass(const Quantity &quantity)
+{
+    return quantity.cumulative ? "total_increasing" : "measurement";
 }

@@ -24,7 +24,7 @@ struct Quantity {
     bool diagnostic;             // a diagnostic entity rather than a reading
 };
 
-// Every live value the program knows, in a fixed order.
+// Every live value the program knows, in a fixed order, then those of statusValues().
 const QList<Quantity> &liveQuantities();
 
 // The row of a LiveValue name; nullptr for a name the table does not hold.
@@ -36,5 +36,11 @@ double metricValue(const Quantity &quantity, const LiveValue &value);
 
 // The value as the window shows it, as a number.
 double shownValue(const LiveValue &value);
+
+// The status fields shown beside the live values (free memory, records stored), as values.
+QList<LiveValue> statusValues(const LoggerStatus &status);
+
+// Home Assistant's state_class: a value that only grows is a total.
+const char *haStateClass(const Quantity &quantity);
 
 #endif

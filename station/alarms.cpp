@@ -279,6 +279,10 @@ void Alarms::observeValues(int rule, const PortReading &reading, const QString &
 {
     const AlarmRule &r = rules[rule];
     const quint32 address = reading.status.address;
+    // A value this reading lacks (its read failed) is not known now.
+    for (Watched &w : watched)
+        if (w.status.name == r.name && w.status.serial == serial && (w.status.kind == AlarmKind::High || w.status.kind == AlarmKind::Low))
+            w.condition = Condition::Unknown;
     for (const LiveValue &v : reading.values) {
         const Quantity *q = quantityNamed(v.name);
         const QString channel = q && q->channel ? QString::fromLatin1(q->channel) : QString();

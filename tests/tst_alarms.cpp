@@ -11,7 +11,7 @@
 
 namespace {
 
-// Seconds from the start, temperature (NaN: not known; infinite: no answer, time passes).
+// Seconds from the start, temperature (NaN: not known; -inf: not read; +inf: no answer, time passes).
 using Steps = QList<QPair<double, double>>;
 
 const QDateTime origin = QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC);
@@ -22,6 +22,8 @@ Station::PortReading reading(double temperature, bool up = true)
     r.status.address = 0x12345, r.status.deviceType = 1, r.status.batteryCode = 4, r.status.freeMemoryPercent = 50;
     // A value not known still carries a number, one beyond the limit.
     r.values = {LiveValue{"temperature", std::isnan(temperature) ? -14 : temperature, "", 1, !std::isnan(temperature)}};
+    if (temperature == -INFINITY)
+        r.values.clear();
     return r;
 }
 
@@ -80,6 +82,8 @@ private slots:
             << Steps{{0, -14}, {1, NAN}, {2, -14}, {4.9, -14}, {5, -14}, {6, NAN}, {60, NAN}, {61, -16}, {63, -16}}
             << QStringList{"-", "-", "-", "-", h, h, h, h, "-"};
         QTest::newRow("a logger that stops answering starts nothing") << Steps{{0, -14}, {3.5, INFINITY}} << QStringList{"-", "-"};
+        QTest::newRow("a value whose read failed breaks the run")
+            << Steps{{0, -14}, {1, -INFINITY}, {2, -14}, {4.9, -14}, {5, -14}} << QStringList{"-", "-", "-", "-", h};
         QTest::newRow("low limit") << Steps{{0, -31}, {3, -31}, {4, -29.4}, {6, -29.4}}
                                    << QStringList{"-", "low", "low", "-"};
     }
@@ -95,7 +99,7 @@ private slots:
         Clock::setSource([&now] { return now; });
         for (int i = 0; i < steps.size(); ++i) {
             now = origin.addMSecs(qint64(steps[i].first * 1000));
-            std::isinf(steps[i].second) ? alarms->evaluate() : alarms->observe(reading(steps[i].second));
+            steps[i].second == INFINITY ? alarms->evaluate() : alarms->observe(reading(steps[i].second));
             QVERIFY2(active(*alarms) == expected[i], qPrintable(QStringLiteral("step %1: %2").arg(i).arg(active(*alarms))));
         }
     }

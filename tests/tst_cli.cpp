@@ -136,6 +136,10 @@ private slots:
         QTest::newRow("start off a terminal without --yes") << QStringList{"start", "--port", "PORT", "--period", "1h"} << false << false << -1 << 2 << "--yes";
         QTest::newRow("unknown period") << QStringList{"start", "--port", "PORT", "--period", "1 h", "--yes"} << false << false << -1 << 2 << "--period takes";
         QTest::newRow("station on port 0") << QStringList{"serve", "--listen", "127.0.0.1:0"} << false << false << -1 << 2 << "--listen takes";
+        QTest::newRow("MQTT URL without a host") << QStringList{"serve", "--mqtt", "mqtt://:1883"} << false << false << -1 << 2 << "not an MQTT broker address";
+        QTest::newRow("MQTT option without --mqtt") << QStringList{"serve", "--mqtt-prefix", "x"} << false << false << -1 << 2 << "--mqtt-prefix goes with --mqtt";
+        QTest::newRow("MQTT password file unreadable") << QStringList{"serve", "--mqtt", "mqtt://vt@127.0.0.1:1", "--mqtt-password-file", "/nonexistent/pw"}
+                                                       << false << false << -1 << 3 << "cannot read the MQTT password file /nonexistent/pw";
     }
 
     void exitCodes()
