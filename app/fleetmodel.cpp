@@ -143,6 +143,9 @@ void FleetModel::remove(int row)
 void FleetModel::probing(const QString &port)
 {
     Row &row = rowFor(port);
+    // A port that cannot be opened keeps its reason, told once, until a logger answers there.
+    if (row.state == State::CannotOpen)
+        return;
     row.state = State::Probing;
     row.identified = false;
     changed(rowOf(port));

@@ -94,7 +94,9 @@ FleetWindow::FleetWindow(const QString &leftPort, QWidget *parent)
     monitor = std::make_unique<Station::Monitor>(options);
     Station::Monitor *m = monitor.get();
     connect(m, &Station::Monitor::portProbing, fleet, &FleetModel::probing);
-    connect(m, &Station::Monitor::portUnusable, fleet, &FleetModel::unusable);
+    connect(m, &Station::Monitor::portError, fleet, [this](const QString &port, const QString &, const QString &systemReason) {
+        fleet->unusable(port, systemReason);
+    });
     connect(m, &Station::Monitor::portEmpty, fleet, &FleetModel::empty);
     connect(m, &Station::Monitor::portRemoved, fleet, &FleetModel::removed);
     connect(m, &Station::Monitor::polled, fleet, &FleetModel::polled);

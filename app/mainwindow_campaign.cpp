@@ -62,9 +62,9 @@ void MainWindow::showArchive()
         delete dialog;
         return void(QMessageBox::warning(this, QStringLiteral("Archive"), error));
     }
-    connect(dialog, &ArchiveDialog::campaignOpened, this, [this](const ExportData &data) {
+    connect(dialog, &ArchiveDialog::campaignOpened, this, [this](const ExportData &data, const ReportSubject &subject) {
         CampaignWindow *window = campaignWindow();
-        window->setCampaign(data);
+        window->setCampaign(data, subject);
         window->show();
         window->raise();
         window->activateWindow();

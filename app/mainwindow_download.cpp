@@ -149,8 +149,10 @@ bool MainWindow::openExportFile()
 
     const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Save generated file as"), proposed,
                                                         QStringLiteral("Tab Separated Value (*.tsv);;Text file (*.txt)"));
-    settings.setValue(SettingsKey::exportDirectory,
-                      chosen.isEmpty() ? QDir::currentPath() : QFileInfo(chosen).absolutePath());
+    // A cancel ends the operation: nothing is stored, nothing is opened.
+    if (chosen.isEmpty())
+        return false;
+    settings.setValue(SettingsKey::exportDirectory, QFileInfo(chosen).absolutePath());
 
     // Created before the memory is read: a place that cannot be written is said at once.
     exportFile = new OutputFile(chosen);

@@ -8,10 +8,17 @@
 #include "version.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
+#include <QSet>
+#include <QSqlRecord>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlDatabase>
@@ -20,6 +27,8 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QUrl>
+
+#include <limits>
 
 namespace Archive {
 
@@ -67,21 +76,62 @@ QString userName()
     return QDir::home().dirName();
 }
 
-// What the DownloadStored event says of its download; `verify` builds it again from the row.
-QJsonObject downloadDetails(qint64 id, const LoggerStatus &s, const QString &imageHash)
+// A download row's columns in their stored order, each with its key in the event that
+// records the row. Version 1 events hold only some of them; version 2 events hold all.
+struct Field {
+    const char *column, *key;
+    bool text, inVersion1;
+};
+const Field downloadFields[] = {
+    {"id", "downloadId", false, true},
+    {"address", "address", false, false},
+    {"device_type", "deviceType", false, true},
+    {"version", "version", false, true},
+    {"memory_size_code", "memorySizeCode", false, true},
+    {"period_code", "periodCode", false, true},
+    {"start_time", "startTime", true, true},
+    {"calibration_a", "calibrationA", false, true},
+    {"calibration_b", "calibrationB", false, true},
+    {"used_bytes", "usedBytes", false, true},
+    {"downloaded_at", "downloadedAt", true, false},
+    {"host", "host", true, false},
+    {"user_name", "user", true, false},
+    {"program_version", "programVersion", true, false},
+    {"image", nullptr, false, false},
+    {"image_sha256", "sha256", true, true},
+};
+constexpr int IMAGE_COLUMN = 14;
+
+// What the DownloadStored event says of its row, from the values as stored (in column
+// order): texts as they are, numbers as JSON numbers. `verify` builds it again from the row.
+QJsonObject downloadDetails(const QVector<QVariant> &row)
 {
-    return QJsonObject{
-        {QStringLiteral("downloadId"), double(id)},
-        {QStringLiteral("sha256"), imageHash},
-        {QStringLiteral("deviceType"), s.deviceType},
-        {QStringLiteral("version"), s.version},
-        {QStringLiteral("memorySizeCode"), s.memorySizeCode},
-        {QStringLiteral("periodCode"), s.periodCode},
-        {QStringLiteral("startTime"), startText(s.startTime)},
-        {QStringLiteral("calibrationA"), s.calibrationA},
-        {QStringLiteral("calibrationB"), s.calibrationB},
-        {QStringLiteral("usedBytes"), double(s.usedBytes)},
-    };
+    QJsonObject details;
+    for (int i = 0; i < int(std::size(downloadFields)); ++i) {
+        const Field &field = downloadFields[i];
+        if (field.key)
+            details.insert(QLatin1String(field.key), field.text ? QJsonValue(row.value(i).toString())
+                                                                 : QJsonValue(double(row.value(i).toLongLong())));
+    }
+    return details;
+}
+
+// The first field in which the event's details differ from the row's; empty when none.
+// Every key an event holds is compared; those of its version must be there.
+QString differingField(const QJsonObject &recorded, const QJsonObject &row, int eventVersion)
+{
+    for (const Field &field : downloadFields) {
+        if (!field.key)
+            continue;
+        const QString key = QLatin1String(field.key);
+        const bool required = field.inVersion1 || eventVersion >= 2;
+        if ((required || recorded.contains(key)) && recorded.value(key) != row.value(key))
+            return QLatin1String(field.column);
+    }
+    for (auto it = recorded.begin(); it != recorded.end(); ++it)
+        if (!row.contains(it.key()))
+            return it.key();
+    return {};
 }
 
 QByteArray compactJson(const QJsonObject &object)
@@ -143,9 +193,12 @@ QString eventKindName(EventKind kind)
     case EventKind::CampaignStarted: return QStringLiteral("campaignStarted");
     case EventKind::LimitsChanged: return QStringLiteral("limitsChanged");
     case EventKind::AlarmStarted: return QStringLiteral("alarmStarted");
-    case EventKind::AlarmCleared: break;
+    case EventKind::AlarmCleared: return QStringLiteral("alarmCleared");
+    case EventKind::ReportSigned: return QStringLiteral("reportSigned");
+    case EventKind::SchemaUpgraded: return QStringLiteral("schemaUpgraded");
+    case EventKind::TriggersRestored: break;
     }
-    return QStringLiteral("alarmCleared");
+    return QStringLiteral("triggersRestored");
 }
 
 QString Location::defaultSqlitePath()
@@ -179,6 +232,7 @@ struct Store::Private {
     QString user;        // who the events name: the account on this computer
     QString login;       // the PostgreSQL role
     bool postgres = false;
+    int version = 0;     // of the schema, as last read
     QSqlDatabase db;
 
     ~Private()
@@ -213,6 +267,11 @@ struct Store::Private {
     int schemaVersion(QString *error);   // 0 for an empty database, -1 (`error` set) when unusable
     qint64 nextId(const QString &table, QString *error);
     bool appendEvent(EventKind kind, quint32 address, const QJsonObject &details, const QDateTime &at, QString *error);
+    bool beginWrite(QString *error);
+    bool upgrade(QString *error);
+    std::optional<QStringList> missingTriggers(QString *error);
+    bool restoreTriggers(const QStringList &missing, QString *error);
+    bool walkChain(qint64 lastEvent, struct Chain &chain, QString *error);
 };
 
 QString Store::Private::describe(const QSqlError &e) const
@@ -283,27 +342,102 @@ void Store::Private::rollback()
 
 bool Store::Private::prepareSchema(QString *error)
 {
-    // Readers do not wait for writers: the writers' lock is taken only to create or upgrade,
-    // and the version read again under it, another program may have been first.
-    int version = schemaVersion(error);
-    if (version == SCHEMA_VERSION)
-        return true;
-    if (version < 0 || !begin(error))
+    // An empty database is made an archive at once; an older one is upgraded by the first
+    // write (beginWrite), so that reading it changes nothing. The version is read again under
+    // the writers' lock: another program may have been first.
+    version = schemaVersion(error);
+    if (version != 0)
+        return version > 0;
+    if (!begin(error))
         return false;
     version = schemaVersion(error);
     bool ok = version >= 0;
-    if (ok && version < SCHEMA_VERSION) {
-        for (const QString &statement : schemaUpgrade(version, SCHEMA_VERSION, postgres))
+    if (ok && version == 0) {
+        for (const QString &statement : schemaUpgrade(0, SCHEMA_VERSION, postgres))
             ok = ok && run(statement, error);
-        const QString record = version == 0 ? QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)")
-                                            : QStringLiteral("UPDATE schema_version SET version = %1");
-        ok = ok && run(record.arg(SCHEMA_VERSION), error);
+        ok = ok && run(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(SCHEMA_VERSION), error);
+        version = SCHEMA_VERSION;
     }
     if (!ok) {
         rollback();
         return false;
     }
     return commit(error);
+}
+
+// A write transaction on an archive of the current schema with its triggers in place:
+// an older schema is upgraded and missing triggers restored first, in the same
+// transaction, each recorded as an event.
+bool Store::Private::beginWrite(QString *error)
+{
+    if (!begin(error))
+        return false;
+    version = schemaVersion(error);
+    bool ok = version > 0 && (version == SCHEMA_VERSION || upgrade(error));
+    std::optional<QStringList> missing;
+    if (ok)
+        missing = missingTriggers(error);
+    ok = ok && missing && (missing->isEmpty() || restoreTriggers(*missing, error));
+    if (!ok)
+        rollback();
+    return ok;
+}
+
+bool Store::Private::upgrade(QString *error)
+{
+    const int from = version;
+    bool ok = true;
+    for (const QString &statement : schemaUpgrade(from, SCHEMA_VERSION, postgres))
+        ok = ok && run(statement, error);
+    ok = ok && run(QStringLiteral("UPDATE schema_version SET version = %1").arg(SCHEMA_VERSION), error);
+    // The events before this one keep the form of their version, and are checked as such.
+    ok = ok && appendEvent(EventKind::SchemaUpgraded, 0, QJsonObject{{QStringLiteral("from"), from},
+                                                                     {QStringLiteral("to"), SCHEMA_VERSION}},
+                           Clock::now(), error);
+    if (ok)
+        version = SCHEMA_VERSION;
+    return ok;
+}
+
+// The append-only triggers that are gone, disabled or no longer do what they should.
+std::optional<QStringList> Store::Private::missingTriggers(QString *error)
+{
+    QSqlQuery q(db);
+    const QString query = postgres
+        ? QStringLiteral("SELECT t.tgname, p.prosrc FROM pg_trigger t JOIN pg_proc p ON p.oid = t.tgfoid "
+                         "WHERE NOT t.tgisinternal AND t.tgenabled <> 'D' "
+                         "AND t.tgrelid IN ('downloads'::regclass, 'audit_events'::regclass)")
+        : QStringLiteral("SELECT name, sql FROM sqlite_master WHERE type = 'trigger'");
+    if (!q.exec(query))
+        return fail(q.lastError(), error), std::nullopt;
+    QMap<QString, QString> present;
+    while (q.next())
+        present.insert(q.value(0).toString(), q.value(1).toString());
+    const QString refusal = postgres ? triggerSupport(true).value(0).section(QLatin1String("$$"), 1, 1) : QString();
+    QStringList missing;
+    for (const Trigger &trigger : appendOnlyTriggers(postgres)) {
+        const auto it = present.constFind(trigger.name);
+        if (it == present.cend() || it.value() != (postgres ? refusal : trigger.create))
+            missing << trigger.name;
+    }
+    return missing;
+}
+
+bool Store::Private::restoreTriggers(const QStringList &missing, QString *error)
+{
+    bool ok = true;
+    for (const QString &statement : triggerSupport(postgres))
+        ok = ok && run(statement, error);
+    for (const Trigger &trigger : appendOnlyTriggers(postgres)) {
+        if (!missing.contains(trigger.name))
+            continue;
+        ok = ok && run(QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(trigger.name)
+                           + (postgres ? QStringLiteral(" ON ") + trigger.table : QString()), error)
+             && run(trigger.create, error);
+    }
+    return ok && appendEvent(EventKind::TriggersRestored, 0, QJsonObject{{QStringLiteral("triggers"),
+                                                                          QJsonArray::fromStringList(missing)}},
+                             Clock::now(), error);
 }
 
 int Store::Private::schemaVersion(QString *error)
@@ -364,13 +498,10 @@ bool Store::Private::appendEvent(EventKind kind, quint32 address, const QJsonObj
     return run(q, error);
 }
 
-Store::Store() : d(std::make_unique<Private>()) {}
-Store::~Store() = default;
 
-std::unique_ptr<Store> Store::open(const Location &location, QString *error)
+// In the store's thread: the connection made and the schema checked.
+static bool openOn(Store::Private &p, const Location &location, QString *error)
 {
-    std::unique_ptr<Store> store(new Store);
-    Private &p = *store->d;
     p.name = QStringLiteral("vantorel-archive-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     p.postgres = location.isPostgres();
     p.where = location.display();
@@ -379,7 +510,7 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
     const auto refuse = [error](const QString &message) {
         if (error)
             *error = message;
-        return nullptr;
+        return false;
     };
     if (!location.enabled())
         return refuse(QStringLiteral("the archive is switched off"));
@@ -398,7 +529,11 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
         p.db.setUserName(url.userName());
         p.login = url.userName();
         p.db.setPassword(url.password());
-        p.db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        // A server that stops answering is given up: at connection, on a dead link (keep-alives,
+        // unacknowledged data), for a statement, and for a client that left a transaction open.
+        p.db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives=1;keepalives_idle=5;keepalives_interval=2;"
+                                              "keepalives_count=2;tcp_user_timeout=10000;options='-c statement_timeout=10s "
+                                              "-c idle_in_transaction_session_timeout=30s'"));
     } else {
         const QFileInfo file(location.url);
         // The default archive is made on first use, folders included; another one needs its folder.
@@ -410,41 +545,37 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
         p.db.setDatabaseName(file.absoluteFilePath());
         p.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     }
-    if (!p.db.open()) {
-        p.fail(p.db.lastError(), error);
-        return nullptr;
-    }
-    if (!p.prepareSchema(error))
-        return nullptr;
-    return store;
+    if (!p.db.open())
+        return p.fail(p.db.lastError(), error);
+    return p.prepareSchema(error);
 }
 
-qint64 Store::storeDownload(const LoggerStatus &s, const QByteArray &image, QString *error)
+static qint64 storeDownloadOn(Store::Private *d, const LoggerStatus &s, const QByteArray &image, QString *error)
 {
     const QDateTime now = Clock::now();
-    const QString imageHash = hex(sha256(image));
-    if (!d->begin(error))
+    if (!d->beginWrite(error))
         return 0;
     const qint64 id = d->nextId(QStringLiteral("downloads"), error);
+    const QVector<QVariant> row{
+        QVariant(id), QVariant(qint64(s.address)), QVariant(int(s.deviceType)), QVariant(int(s.version)),
+        QVariant(int(s.memorySizeCode)), QVariant(int(s.periodCode)), QVariant(startText(s.startTime)),
+        QVariant(int(s.calibrationA)), QVariant(int(s.calibrationB)), QVariant(qint64(s.usedBytes)),
+        QVariant(utcText(now)), QVariant(QSysInfo::machineHostName()), QVariant(d->user),
+        QVariant(QStringLiteral(VANTOREL_VERSION)), QVariant(image), QVariant(hex(sha256(image)))};
     QSqlQuery q(d->db);
     q.prepare(QStringLiteral("INSERT INTO downloads (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                   .arg(QLatin1String(downloadColumns)));
-    for (const QVariant &value :
-         {QVariant(id), QVariant(qint64(s.address)), QVariant(int(s.deviceType)), QVariant(int(s.version)),
-          QVariant(int(s.memorySizeCode)), QVariant(int(s.periodCode)), QVariant(startText(s.startTime)),
-          QVariant(int(s.calibrationA)), QVariant(int(s.calibrationB)), QVariant(qint64(s.usedBytes)),
-          QVariant(utcText(now)), QVariant(QSysInfo::machineHostName()), QVariant(d->user),
-          QVariant(QStringLiteral(VANTOREL_VERSION)), QVariant(image), QVariant(imageHash)})
+    for (const QVariant &value : row)
         q.addBindValue(value);
     if (id == 0 || !d->run(q, error)
-        || !d->appendEvent(EventKind::DownloadStored, s.address, downloadDetails(id, s, imageHash), now, error)) {
+        || !d->appendEvent(EventKind::DownloadStored, s.address, downloadDetails(row), now, error)) {
         d->rollback();
         return 0;
     }
     return d->commit(error) ? id : 0;
 }
 
-std::optional<Download> Store::latestOfCampaign(const LoggerStatus &s, QString *error)
+static std::optional<Download> latestOfCampaignOn(Store::Private *d, const LoggerStatus &s, QString *error)
 {
     if (error)
         error->clear();
@@ -462,7 +593,7 @@ std::optional<Download> Store::latestOfCampaign(const LoggerStatus &s, QString *
     return downloadFrom(q);
 }
 
-std::optional<Download> Store::download(qint64 id, QString *error)
+static std::optional<Download> downloadOn(Store::Private *d, qint64 id, QString *error)
 {
     QSqlQuery q(d->db);
     q.prepare(QStringLiteral("SELECT %1 FROM downloads WHERE id = ?").arg(QLatin1String(downloadColumns)));
@@ -477,7 +608,7 @@ std::optional<Download> Store::download(qint64 id, QString *error)
     return downloadFrom(q);
 }
 
-QVector<DownloadSummary> Store::downloads(std::optional<quint32> address, QString *error)
+static QVector<DownloadSummary> downloadsOn(Store::Private *d, std::optional<quint32> address, QString *error)
 {
     if (error)
         error->clear();
@@ -505,9 +636,9 @@ QVector<DownloadSummary> Store::downloads(std::optional<quint32> address, QStrin
     return rows;
 }
 
-bool Store::logEvent(EventKind kind, quint32 address, const QJsonObject &details, QString *error)
+static bool logEventOn(Store::Private *d, EventKind kind, quint32 address, const QJsonObject &details, QString *error)
 {
-    if (!d->begin(error))
+    if (!d->beginWrite(error))
         return false;
     if (!d->appendEvent(kind, address, details, Clock::now(), error)) {
         d->rollback();
@@ -516,7 +647,7 @@ bool Store::logEvent(EventKind kind, quint32 address, const QJsonObject &details
     return d->commit(error);
 }
 
-QVector<Event> Store::events(std::optional<quint32> address, QString *error)
+static QVector<Event> eventsOn(Store::Private *d, std::optional<quint32> address, QString *error)
 {
     if (error)
         error->clear();
@@ -537,11 +668,9 @@ QVector<Event> Store::events(std::optional<quint32> address, QString *error)
         e.user = q.value(2).toString();
         e.host = q.value(3).toString();
         e.programVersion = q.value(4).toString();
-        for (EventKind kind : {EventKind::DownloadStored, EventKind::ExportWritten, EventKind::ReportWritten,
-                               EventKind::CampaignStarted, EventKind::LimitsChanged, EventKind::AlarmStarted,
-                               EventKind::AlarmCleared})
-            if (eventKindName(kind) == q.value(5).toString())
-                e.kind = kind;
+        for (int kind = 0; kind <= int(EventKind::TriggersRestored); ++kind)
+            if (eventKindName(EventKind(kind)) == q.value(5).toString())
+                e.kind = EventKind(kind);
         e.address = quint32(q.value(6).toLongLong());
         e.details = QJsonDocument::fromJson(q.value(7).toString().toUtf8()).object();
         e.hash = QByteArray::fromHex(q.value(8).toString().toLatin1());
@@ -550,7 +679,96 @@ QVector<Event> Store::events(std::optional<quint32> address, QString *error)
     return rows;
 }
 
-VerifyResult Store::verify(QString *error)
+// The audit chain as walked from its first event: each link checked, what it vouches for kept.
+struct Chain {
+    struct Recorded { qint64 event = 0; qint64 address = 0; int version = 0; QJsonObject details; };
+    QMap<qint64, Recorded> downloads;   // by download id: the DownloadStored event naming it
+    QSet<QString> hashes;
+    Head head;
+    QString firstBreak;
+};
+
+bool Store::Private::walkChain(qint64 lastEvent, Chain &chain, QString *error)
+{
+    // The events before the upgrade to version 2 have the form of version 1.
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT MIN(id) FROM audit_events WHERE kind = '%1'").arg(eventKindName(EventKind::SchemaUpgraded)))
+        || !q.next())
+        return fail(q.lastError(), error);
+    const qint64 upgradedAt = q.value(0).isNull() ? 0 : q.value(0).toLongLong();
+    q.finish();
+    if (!q.exec(QStringLiteral("SELECT id, occurred_at, user_name, host, program_version, kind, address, details, hash "
+                               "FROM audit_events WHERE id <= %1 ORDER BY id").arg(lastEvent)))
+        return fail(q.lastError(), error);
+    const auto broken = [&chain](const QString &what) {
+        if (chain.firstBreak.isEmpty())
+            chain.firstBreak = what;
+    };
+    // Each event against the stored hash of the one before it, so that the first changed
+    // event is the one named.
+    QString previous;
+    while (q.next()) {
+        const qint64 id = q.value(0).toLongLong();
+        for (int column = 0; column < 9; ++column)
+            if (q.value(column).isNull())
+                broken(QStringLiteral("audit event %1: its column %2 is empty (NULL)").arg(id).arg(q.record().fieldName(column)));
+        const QString details = q.value(7).toString();
+        const QByteArray hash = eventHash(previous, id, q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                                          q.value(4).toString(), q.value(5).toString(), q.value(6).toLongLong(), details);
+        previous = q.value(8).toString();
+        ++chain.head.events;
+        chain.head.hash = previous;
+        chain.hashes.insert(previous.toLower());
+        if (hex(hash) != previous)
+            broken(QStringLiteral("audit event %1: its hash does not match its content and the event before it").arg(id));
+        if (q.value(5).toString() != eventKindName(EventKind::DownloadStored))
+            continue;
+        QJsonParseError parsed;
+        const QJsonDocument document = QJsonDocument::fromJson(details.toUtf8(), &parsed);
+        const qint64 download = qint64(document.object().value(QStringLiteral("downloadId")).toDouble());
+        if (parsed.error != QJsonParseError::NoError || !document.isObject() || download <= 0) {
+            broken(QStringLiteral("audit event %1: its details are no record of a download").arg(id));
+            continue;
+        }
+        const int eventVersion = upgradedAt ? (id < upgradedAt ? 1 : 2) : version;
+        chain.downloads.insert(download, {id, q.value(6).toLongLong(), eventVersion, document.object()});
+    }
+    return true;
+}
+
+namespace {
+
+// The first way in which a download row (its values in column order) is not what its
+// event recorded; empty when it is.
+QString rowMismatch(qint64 id, const QVector<QVariant> &row, const Chain::Recorded *recorded)
+{
+    for (int i = 0; i < row.size(); ++i)
+        if (row[i].isNull())
+            return QStringLiteral("download %1: its column %2 is empty (NULL)").arg(id).arg(QLatin1String(downloadFields[i].column));
+    if (hex(sha256(row[IMAGE_COLUMN].toByteArray())) != row.value(IMAGE_COLUMN + 1).toString())
+        return QStringLiteral("download %1: image hash differs").arg(id);
+    if (!recorded)
+        return QStringLiteral("download %1: no audit event records it").arg(id);
+    QString field = differingField(recorded->details, downloadDetails(row), recorded->version);
+    if (field.isEmpty() && recorded->address != row[1].toLongLong())
+        field = QStringLiteral("address");
+    if (!field.isEmpty())
+        return QStringLiteral("download %1: column %2 differs from audit event %3").arg(id).arg(field).arg(recorded->event);
+    return {};
+}
+
+QVector<QVariant> rowValues(const QSqlQuery &q)
+{
+    QVector<QVariant> row;
+    for (int i = 0; i < int(std::size(downloadFields)); ++i)
+        row.append(q.value(i));
+    return row;
+}
+
+} // namespace
+
+static VerifyResult verifyOn(Store::Private *d, QString *error, const QStringList &expectedHeads)
 {
     if (error)
         error->clear();
@@ -561,39 +779,25 @@ VerifyResult Store::verify(QString *error)
         result.ok = false;
     };
 
-    // What was there when the check began, without keeping writers waiting: a download
-    // stored by then has its event stored by then too (one transaction).
-    const qint64 lastDownload = d->nextId(QStringLiteral("downloads"), error) - 1;
-    const qint64 lastEvent = d->nextId(QStringLiteral("audit_events"), error) - 1;
-    if (lastDownload < 0 || lastEvent < 0)
-        return result;
-
-    // The chain, event by event: each against the stored hash of the one before it, so
-    // that the first changed event is the one named.
-    QMap<qint64, std::pair<qint64, QString>> storedEvents;  // download id -> its event's id and details
+    // What was there when the check began, read in one statement so that both ends belong
+    // to the same moment, without keeping writers waiting: a download stored by then has its
+    // event stored by then too (one transaction).
     QSqlQuery q(d->db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id, occurred_at, user_name, host, program_version, kind, address, details, hash "
-                               "FROM audit_events WHERE id <= %1 ORDER BY id").arg(lastEvent))) {
+    if (!q.exec(QStringLiteral("SELECT (SELECT MAX(id) FROM downloads), (SELECT MAX(id) FROM audit_events)")) || !q.next()) {
         d->fail(q.lastError(), error);
         return result;
     }
-    QString previous;
-    while (q.next()) {
-        const qint64 id = q.value(0).toLongLong();
-        const QString details = q.value(7).toString();
-        const QByteArray hash = eventHash(previous, id, q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                                          q.value(4).toString(), q.value(5).toString(), q.value(6).toLongLong(), details);
-        previous = q.value(8).toString();
-        ++result.eventsChecked;
-        if (hex(hash) != previous)
-            mismatch(QStringLiteral("audit event %1: its hash does not match its content and the event before it").arg(id));
-        if (q.value(5).toString() == eventKindName(EventKind::DownloadStored)) {
-            const qint64 download = qint64(QJsonDocument::fromJson(details.toUtf8()).object().value(QStringLiteral("downloadId")).toDouble());
-            storedEvents.insert(download, {id, details});
-        }
-    }
+    const qint64 lastDownload = q.value(0).toLongLong(), lastEvent = q.value(1).toLongLong();
     q.finish();
+
+    Chain chain;
+    if (!d->walkChain(lastEvent, chain, error))
+        return result;
+    result.eventsChecked = chain.head.events;
+    result.head = chain.head;
+    if (!chain.firstBreak.isEmpty())
+        mismatch(chain.firstBreak);
 
     // Each image against its hash, and each row against what its event recorded.
     if (!q.exec(QStringLiteral("SELECT %1 FROM downloads WHERE id <= %2 ORDER BY id").arg(QLatin1String(downloadColumns)).arg(lastDownload))) {
@@ -601,19 +805,279 @@ VerifyResult Store::verify(QString *error)
         return result;
     }
     while (q.next()) {
-        const Download row = downloadFrom(q);
+        const qint64 id = q.value(0).toLongLong();
         ++result.downloadsChecked;
-        const auto event = storedEvents.take(row.id);
-        if (sha256(row.image) != row.sha256)
-            mismatch(QStringLiteral("download %1: image hash differs").arg(row.id));
-        else if (event.second.isEmpty())
-            mismatch(QStringLiteral("download %1: no audit event records it").arg(row.id));
-        else if (QString::fromUtf8(compactJson(downloadDetails(row.id, row.status, hex(row.sha256)))) != event.second)
-            mismatch(QStringLiteral("download %1: differs from audit event %2").arg(row.id).arg(event.first));
+        const auto recorded = chain.downloads.find(id);
+        const QString problem = rowMismatch(id, rowValues(q), recorded == chain.downloads.end() ? nullptr : &*recorded);
+        if (!problem.isEmpty())
+            mismatch(problem);
+        if (recorded != chain.downloads.end())
+            chain.downloads.erase(recorded);
     }
-    for (auto it = storedEvents.cbegin(); it != storedEvents.cend() && it.key() <= lastDownload; ++it)
-        mismatch(QStringLiteral("audit event %1: download %2 is missing").arg(it.value().first).arg(it.key()));
+    for (auto it = chain.downloads.cbegin(); it != chain.downloads.cend(); ++it)
+        mismatch(QStringLiteral("audit event %1: download %2 is missing").arg(it.value().event).arg(it.key()));
+    for (const QString &hash : expectedHeads)
+        if (!chain.hashes.contains(hash.toLower()))
+            result.unknownHeads << hash;
+    if (const std::optional<QStringList> missing = d->missingTriggers(error))
+        result.missingTriggers = *missing;
     return result;
+}
+
+static Head headOn(Store::Private *d, QString *error)
+{
+    if (error)
+        error->clear();
+    QSqlQuery q(d->db);
+    Head head;
+    if (!q.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM audit_events), hash FROM audit_events ORDER BY id DESC LIMIT 1"))) {
+        d->fail(q.lastError(), error);
+        return head;
+    }
+    if (q.next())
+        head = {q.value(0).toLongLong(), q.value(1).toString()};
+    return head;
+}
+
+static bool vouchesForOn(Store::Private *d, const Download &download, QString *why)
+{
+    QSqlQuery q(d->db);
+    if (!q.exec(QStringLiteral("SELECT MAX(id) FROM audit_events")) || !q.next())
+        return d->fail(q.lastError(), why);
+    Chain chain;
+    if (!d->walkChain(q.value(0).toLongLong(), chain, why))
+        return false;
+    if (!chain.firstBreak.isEmpty()) {
+        *why = QStringLiteral("the audit trail is broken (%1)").arg(chain.firstBreak);
+        return false;
+    }
+    // The row as it is stored now, not as the caller may have it.
+    q.prepare(QStringLiteral("SELECT %1 FROM downloads WHERE id = ?").arg(QLatin1String(downloadColumns)));
+    q.addBindValue(download.id);
+    if (!d->run(q, why))
+        return false;
+    if (!q.next()) {
+        *why = QStringLiteral("download %1 is no longer in the archive").arg(download.id);
+        return false;
+    }
+    const QVector<QVariant> row = rowValues(q);
+    const auto recorded = chain.downloads.constFind(download.id);
+    *why = rowMismatch(download.id, row, recorded == chain.downloads.cend() ? nullptr : &*recorded);
+    if (why->isEmpty() && (row[IMAGE_COLUMN].toByteArray() != download.image || download.sha256.toHex() != row[IMAGE_COLUMN + 1].toString()))
+        *why = QStringLiteral("download %1 changed while it was read").arg(download.id);
+    return why->isEmpty();
+}
+
+static bool repairTriggersOn(Store::Private *d, QStringList *restored, QString *error)
+{
+    restored->clear();
+    if (!d->begin(error))
+        return false;
+    std::optional<QStringList> missing = d->missingTriggers(error);
+    if (missing && !missing->isEmpty() && !d->restoreTriggers(*missing, error))
+        missing.reset();
+    if (!missing) {
+        d->rollback();
+        return false;
+    }
+    *restored = *missing;
+    return d->commit(error);
+}
+
+// The thread that owns a store's connection. A call that timed out leaves it stuck in the
+// driver: it is then left to end by itself, and the store fails every later call at once.
+struct Store::Runner {
+    QThread *thread = nullptr;
+    QObject *context = nullptr;   // lives in `thread`: calls are queued to it
+    QString where;
+    bool postgres = false;
+    bool stuck = false;
+    bool answer = false;          // handle the caller's events while it waits
+};
+
+Store::Store() : d(std::make_shared<Private>()), runner(std::make_unique<Runner>())
+{
+    runner->thread = new QThread;
+    runner->thread->setObjectName(QStringLiteral("archive"));
+    runner->context = new QObject;
+    runner->context->moveToThread(runner->thread);
+    QObject *context = runner->context;
+    QObject::connect(runner->thread, &QThread::finished, context, [context] { delete context; }, Qt::DirectConnection);
+    runner->thread->start();
+}
+
+Store::~Store()
+{
+    // The connection is closed and removed in the thread that made it, then the thread ends.
+    QMetaObject::invokeMethod(runner->context, [d = std::move(d)]() mutable {
+        d.reset();
+        QThread::currentThread()->quit();
+    }, Qt::QueuedConnection);
+    if (runner->stuck) {
+        QThread *thread = runner->thread;
+        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        return;
+    }
+    runner->thread->wait();
+    delete runner->thread;
+}
+
+template <class R>
+R Store::call(std::function<R(Private &, QString *)> job, QString *error, R failed, int timeoutMs)
+{
+    struct Pending {
+        QMutex mutex;
+        QWaitCondition done;
+        bool finished = false;
+        R result{};
+        QString error;
+    };
+    const auto report = [error](const QString &text) {
+        if (error)
+            *error = text;
+    };
+    if (runner->stuck) {
+        report(QStringLiteral("the archive %1 has not answered since an earlier call (it was given up)").arg(runner->where));
+        return failed;
+    }
+    const auto pending = std::make_shared<Pending>();
+    QMetaObject::invokeMethod(runner->context, [pending, job, d = d] {
+        QString jobError;
+        R result = job(*d, &jobError);
+        QMutexLocker lock(&pending->mutex);
+        pending->result = std::move(result);
+        pending->error = jobError;
+        pending->finished = true;
+        pending->done.wakeAll();
+    }, Qt::QueuedConnection);
+
+    // A thread running an event loop goes on handling its events while it waits.
+    const bool answering = runner->answer && QThread::currentThread()->loopLevel() > 0;
+    QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&pending->mutex);
+    while (!pending->finished && !deadline.hasExpired()) {
+        if (!answering) {
+            pending->done.wait(&pending->mutex, deadline);
+            continue;
+        }
+        pending->done.wait(&pending->mutex, 10);
+        lock.unlock();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        lock.relock();
+    }
+    if (!pending->finished) {
+        runner->stuck = true;
+        report(QStringLiteral("the archive %1 did not answer within %2 s (it was given up)").arg(runner->where).arg(timeoutMs / 1000));
+        return failed;
+    }
+    report(pending->error);
+    return std::move(pending->result);
+}
+
+namespace {
+// How long a call may wait: a server that has gone silent is given up after about 10 s;
+// a verify reads every row, and a local file has no server to go silent.
+constexpr int CALL_TIMEOUT_MS = 10000, VERIFY_TIMEOUT_MS = 120000, LOCAL_TIMEOUT_MS = 60000;
+}
+
+std::unique_ptr<Store> Store::open(const Location &location, QString *error)
+{
+    std::unique_ptr<Store> store(new Store);
+    store->runner->where = location.display();
+    store->runner->postgres = location.isPostgres();
+    const int limit = location.isPostgres() ? CALL_TIMEOUT_MS : LOCAL_TIMEOUT_MS;
+    const bool opened = store->call<bool>([location](Private &p, QString *e) { return openOn(p, location, e); }, error, false,
+                                          limit + 5000);   // the connect time-out first
+    return opened ? std::move(store) : nullptr;
+}
+
+qint64 Store::storeDownload(const LoggerStatus &status, const QByteArray &image, QString *error)
+{
+    return call<qint64>([status, image](Private &p, QString *e) { return storeDownloadOn(&p, status, image, e); }, error, 0,
+                        timeout());
+}
+
+std::optional<Download> Store::latestOfCampaign(const LoggerStatus &status, QString *error)
+{
+    return call<std::optional<Download>>([status](Private &p, QString *e) { return latestOfCampaignOn(&p, status, e); },
+                                         error, std::nullopt, timeout());
+}
+
+std::optional<Download> Store::download(qint64 id, QString *error)
+{
+    return call<std::optional<Download>>([id](Private &p, QString *e) { return downloadOn(&p, id, e); }, error, std::nullopt,
+                                         timeout());
+}
+
+QVector<DownloadSummary> Store::downloads(std::optional<quint32> address, QString *error)
+{
+    return call<QVector<DownloadSummary>>([address](Private &p, QString *e) { return downloadsOn(&p, address, e); }, error, {},
+                                          timeout());
+}
+
+bool Store::logEvent(EventKind kind, quint32 address, const QJsonObject &details, QString *error)
+{
+    return call<bool>([=](Private &p, QString *e) { return logEventOn(&p, kind, address, details, e); }, error, false,
+                      timeout());
+}
+
+QVector<Event> Store::events(std::optional<quint32> address, QString *error)
+{
+    return call<QVector<Event>>([address](Private &p, QString *e) { return eventsOn(&p, address, e); }, error, {}, timeout());
+}
+
+VerifyResult Store::verify(QString *error, const QStringList &expectedHeads)
+{
+    VerifyResult failed;
+    failed.ok = false;
+    return call<VerifyResult>(
+        [expectedHeads](Private &p, QString *e) {
+            // Every row is read: more time than one statement of a download is given.
+            if (p.postgres)
+                p.run(QStringLiteral("SET statement_timeout = '120s'"), nullptr);
+            VerifyResult result = verifyOn(&p, e, expectedHeads);
+            if (p.postgres)
+                p.run(QStringLiteral("SET statement_timeout = '10s'"), nullptr);
+            return result;
+        },
+        error, failed, runner->postgres ? VERIFY_TIMEOUT_MS : std::numeric_limits<int>::max());
+}
+
+Head Store::head(QString *error)
+{
+    return call<Head>([](Private &p, QString *e) { return headOn(&p, e); }, error, {}, timeout());
+}
+
+bool Store::vouchesFor(const Download &download, QString *why)
+{
+    return call<bool>([download](Private &p, QString *e) { return vouchesForOn(&p, download, e); }, why, false, timeout());
+}
+
+bool Store::repairTriggers(QStringList *restored, QString *error)
+{
+    const auto result = call<std::optional<QStringList>>(
+        [](Private &p, QString *e) {
+            QStringList names;
+            return repairTriggersOn(&p, &names, e) ? std::optional<QStringList>(names) : std::nullopt;
+        },
+        error, std::nullopt, timeout());
+    *restored = result.value_or(QStringList());
+    return result.has_value();
+}
+
+void Store::setAnswerWhileWaiting(bool on)
+{
+    runner->answer = on;
+}
+
+int Store::timeout() const
+{
+    return runner->postgres ? CALL_TIMEOUT_MS : LOCAL_TIMEOUT_MS;
+}
+
+int Store::schemaVersion() const
+{
+    return d->version;
 }
 
 } // namespace Archive

@@ -4,7 +4,9 @@
 // The campaign archive: every completed download of every logger, the record memory exactly
 // as read with its SHA-256, and an append-only audit trail whose events form a hash chain.
 // One schema on SQLite (default, per user) and PostgreSQL (shared by a site), through QtSql.
-// An Archive object belongs to the thread that opened it.
+// Each Store keeps its connection in a thread of its own: a caller whose thread runs an event
+// loop (the window) goes on answering while it waits, and no call waits for ever on a server
+// that has gone silent. A Store is used by one thread at a time.
 
 #include "loggerstatus.h"
 
@@ -12,8 +14,10 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -54,7 +58,9 @@ struct DownloadSummary {
 };
 
 // What an audit event concerns.
-enum class EventKind { DownloadStored, ExportWritten, ReportWritten, CampaignStarted, LimitsChanged, AlarmStarted, AlarmCleared };
+// TriggersRestored stays last: events() reads the kinds back up to it.
+enum class EventKind { DownloadStored, ExportWritten, ReportWritten, CampaignStarted, LimitsChanged, AlarmStarted, AlarmCleared,
+                       ReportSigned, SchemaUpgraded, TriggersRestored };
 // "downloadStored", "exportWritten", ...: the kind as stored, hashed and printed.
 QString eventKindName(EventKind kind);
 
@@ -68,17 +74,27 @@ struct Event {
     QByteArray hash;              // SHA-256 over the previous event's hash and this event's content
 };
 
+// The newest end of the audit chain, to keep elsewhere: a cut after it is then seen.
+struct Head {
+    qint64 events = 0;
+    QString hash;                 // of the last event, 64 hex digits; empty when there is none
+};
+
 // `verify`: the first row that does not match, if any.
 struct VerifyResult {
     bool ok = true;
     qint64 downloadsChecked = 0, eventsChecked = 0;
-    QString firstMismatch;        // e.g. "download 12: image hash differs", "audit event 40: chain broken"
+    QString firstMismatch;        // e.g. "download 12: image hash differs", "download 3: column host differs from audit event 5"
+    Head head;                    // of the chain as checked
+    QStringList missingTriggers;  // that keep rows from being changed or deleted
+    QStringList unknownHeads;     // of the heads expected, those that are no event of the chain
 };
 
 class Store
 {
 public:
-    // Opens (creating on first use, upgrading an older schema) the archive at `location`.
+    // Opens (creating on first use) the archive at `location`; an older schema is left as it
+    // is until the first write upgrades it, so that reading never changes an archive.
     // Waits up to 5 s for a busy SQLite file. Null with `error` set (a message for the user)
     // when it is missing, corrupt, unreachable, refuses the login, or has a newer schema.
     static std::unique_ptr<Store> open(const Location &location, QString *error);
@@ -100,15 +116,39 @@ public:
     bool logEvent(EventKind kind, quint32 address, const QJsonObject &details, QString *error);
     QVector<Event> events(std::optional<quint32> address, QString *error);
 
-    VerifyResult verify(QString *error);
+    // Every row against its audit event, the chain link by link, the triggers; `expectedHeads`
+    // (hashes kept from earlier heads) must each be an event of the chain.
+    VerifyResult verify(QString *error, const QStringList &expectedHeads = {});
+    Head head(QString *error);
+
+    // True when the chain is intact and the event that recorded `download` matches it field
+    // for field; else false with `why` saying what does not.
+    bool vouchesFor(const Download &download, QString *why);
+
+    // Puts back missing or changed triggers, recorded as an event; `restored` names them.
+    bool repairTriggers(QStringList *restored, QString *error);
+
+    // The schema version of the archive as opened (an older one is upgraded on the first write).
+    int schemaVersion() const;
+
+    // On: while a call waits, the calling thread's events are handled (when it runs an event
+    // loop), so that a window keeps repainting. Off (default): the caller simply waits, as
+    // code that is not written to be re-entered needs; either way no longer than the time-out.
+    void setAnswerWhileWaiting(bool on);
 
     // The newest schema this program knows; an archive with a newer one is refused.
-    static constexpr int SCHEMA_VERSION = 1;
+    // 2: the event of a download holds every column of its row.
+    static constexpr int SCHEMA_VERSION = 2;
+
+    struct Private;               // the connection, used only in the store's own thread
 
 private:
     Store();
-    struct Private;
-    std::unique_ptr<Private> d;
+    struct Runner;
+    int timeout() const;   // of one call, in ms
+    template <class R> R call(std::function<R(Private &, QString *)> job, QString *error, R failed, int timeoutMs);
+    std::shared_ptr<Private> d;
+    std::unique_ptr<Runner> runner;
 };
 
 } // namespace Archive

@@ -25,12 +25,17 @@ ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status
     report.newRecords = newRecords(status, last);
 
     ReadPlan plan = planRead(status, last);
+    QString unvouched;
     if (!store)
         plan = ReadPlan{true, QStringLiteral("no archive to compare with")};
     else if (!lookupError.isEmpty())
         plan = ReadPlan{true, QStringLiteral("the archive could not be searched: ") + lookupError};
     else if (forceFull)
         plan = ReadPlan{true, QStringLiteral("a full read was asked for")};
+    else if (!plan.full && !store->vouchesFor(*last, &unvouched))
+        // Its row alone proves nothing: an edited image can come with its edited hash.
+        plan = ReadPlan{true, QStringLiteral("the audit trail does not vouch for the archived download %1: %2")
+                                  .arg(last->id).arg(unvouched)};
 
     quint32 before = 0;
     Device::DownloadCallbacks counted = callbacks;
@@ -44,8 +49,11 @@ ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status
         if (report.result != Device::DownloadResult::Complete)
             return report;
         report.incremental = mergeImage(plan, status, last->image, memory.image);
-        if (!report.incremental)
+        if (!report.incremental) {
             plan = ReadPlan{true, QStringLiteral("the last archived block differs from the logger's memory")};
+            // What the archive holds of the campaign is not the logger's: every record is new.
+            report.newRecords = newRecords(status, nullptr);
+        }
     }
     if (plan.full) {
         report.whyFull = plan.whyFull;

@@ -6,6 +6,7 @@
 // image column's type and the triggers that keep images and audit trail append-only are
 // written per engine.
 
+#include <QList>
 #include <QStringList>
 
 namespace Archive {
@@ -15,6 +16,12 @@ constexpr int POSTGRES_WRITER_LOCK = 0x56544F52;
 
 // The statements that take an archive from schema version `from` to `to` (0: an empty database).
 QStringList schemaUpgrade(int from, int to, bool postgres);
+
+// The triggers that keep rows append-only: name -> the statement that creates it.
+struct Trigger { QString name, table, create; };
+QList<Trigger> appendOnlyTriggers(bool postgres);
+// What runs before the triggers can be made again (PostgreSQL: their function).
+QStringList triggerSupport(bool postgres);
 
 } // namespace Archive
 

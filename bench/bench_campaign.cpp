@@ -130,7 +130,7 @@ int main(int argc, char **argv)
     out << "zoom redraw worst ms: " << QString::number(worst, 'f', 1) << " (target < 50)\n";
 
     timer.restart();
-    if (!writePdfReport(dir.filePath(QStringLiteral("report.pdf")), window.campaign(), window.statistics(), error))
+    if (!writePdfReport(dir.filePath(QStringLiteral("report.pdf")), window.campaign(), window.statistics(), {}, error))
         return out << error << "\n", 1;
     out << "PDF report ms: " << QString::number(msSince(timer), 'f', 0) << "\n";
     out << "peak RSS MiB: " << peakRssMiB() << "\n";

@@ -13,17 +13,17 @@
 
 namespace {
 
-QString fileSha256(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
 QJsonValue limitJson(double limit)
 {
     return std::isnan(limit) ? QJsonValue() : QJsonValue(limit);
 }
 
 } // namespace
+
+QString sha256Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
 
 QByteArray archivedExportText(const Archive::Download &download)
 {
@@ -59,7 +59,7 @@ ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download
     }
     const QJsonObject details{{QStringLiteral("file"), QFileInfo(path).absoluteFilePath()},
                               {QStringLiteral("downloadId"), double(download.id)},
-                              {QStringLiteral("sha256"), fileSha256(text)},
+                              {QStringLiteral("sha256"), sha256Hex(text)},
                               {QStringLiteral("from"), QStringLiteral("archive")}};
     if (!store.logEvent(Archive::EventKind::ExportWritten, download.status.address, details, &error))
         return ArchivedExport::NotRecorded;
@@ -80,13 +80,15 @@ quint32 loggerAddress(const ExportData &data)
     return data.serial.toUInt(nullptr, 16);
 }
 
-QJsonObject reportDetails(const QString &path, const ExportData &data)
+QJsonObject reportDetails(const QString &path, const ExportData &data, const ReportSubject &subject)
 {
     QFile file(path);
     const QByteArray pdf = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     return QJsonObject{{QStringLiteral("file"), QFileInfo(path).absoluteFilePath()},
-                       {QStringLiteral("sha256"), fileSha256(pdf)},
+                       {QStringLiteral("sha256"), sha256Hex(pdf)},
                        {QStringLiteral("exportFile"), data.fileName},
+                       {QStringLiteral("exportSha256"), subject.exportSha256},
+                       {QStringLiteral("downloadId"), subject.downloadId > 0 ? QJsonValue(double(subject.downloadId)) : QJsonValue()},
                        {QStringLiteral("records"), double(data.rowCount())}};
 }
 

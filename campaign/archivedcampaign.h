@@ -5,11 +5,15 @@
 // again, and the audit events of reports, limits and exports.
 
 #include "archive.h"
+#include "campaignreport.h"
 #include "campaignstatistics.h"
 
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+
+// The SHA-256 of a file's bytes as events and reports name it: 64 lower-case hex digits.
+QString sha256Hex(const QByteArray &bytes);
 
 // The export file of a stored download, byte for byte the file its read wrote.
 QByteArray archivedExportText(const Archive::Download &download);
@@ -27,8 +31,9 @@ ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download
 bool recordEvent(const Archive::Location &location, Archive::EventKind kind, quint32 address,
                  const QJsonObject &details, QString &error);
 quint32 loggerAddress(const ExportData &data);   // from the serial number of the file's header
-// A PDF report of `data` now at `path`: its file, SHA-256 and the export file it shows.
-QJsonObject reportDetails(const QString &path, const ExportData &data);
+// A PDF report of `data` now at `path`: its file, SHA-256, the export file it shows and its
+// SHA-256, the archived download's id.
+QJsonObject reportDetails(const QString &path, const ExportData &data, const ReportSubject &subject);
 // The limits of value column `column` (from 0) as they are now; null for no limit.
 QJsonObject limitsDetails(const ExportData &data, int column, const ColumnLimits &limits);
 

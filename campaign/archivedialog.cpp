@@ -56,6 +56,7 @@ bool ArchiveDialog::load(const Archive::Location &location, QString &error)
     store = Archive::Store::open(location, &error);
     if (!store)
         return false;
+    store->setAnswerWhileWaiting(true);   // the dialog repaints while the archive answers
     const QVector<Archive::DownloadSummary> rows = store->downloads(std::nullopt, &error);
     if (!error.isEmpty())
         return false;
@@ -93,6 +94,11 @@ std::optional<Archive::Download> ArchiveDialog::fetchSelected(const QString &tit
     std::optional<Archive::Download> download;
     if (store && selectedDownload())
         download = store->download(selectedDownload(), &error);
+    if (download && !store->vouchesFor(*download, &error)) {
+        error = QStringLiteral("The audit trail does not vouch for download %1, so it is neither opened nor saved: %2")
+                    .arg(download->id).arg(error);
+        download.reset();
+    }
     if (!download && !error.isEmpty())
         QMessageBox::warning(this, title, error);
     return download;
@@ -107,7 +113,7 @@ void ArchiveDialog::openSelected()
     QString error;
     if (!archivedCampaign(*download, data, error))
         return void(QMessageBox::warning(this, QStringLiteral("Open"), error));
-    emit campaignOpened(data);
+    emit campaignOpened(data, ReportSubject{sha256Hex(archivedExportText(*download)), download->id});
 }
 
 void ArchiveDialog::saveSelected()

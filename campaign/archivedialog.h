@@ -2,6 +2,7 @@
 #define VANTOREL_ARCHIVEDIALOG_H
 
 #include "archive.h"
+#include "campaignreport.h"
 #include "exportreader.h"
 
 #include <QDialog>
@@ -30,7 +31,8 @@ public slots:
     void saveSelected();
 
 signals:
-    void campaignOpened(const ExportData &data);
+    // `subject`: the download's id and its export file's SHA-256, for the report.
+    void campaignOpened(const ExportData &data, const ReportSubject &subject);
 
 private:
     std::optional<Archive::Download> fetchSelected(const QString &title);

@@ -1,6 +1,7 @@
 #include "campaignreport.h"
 
 #include "outputfile.h"
+#include "pdfsigning.h"
 #include "statusdisplay.h"
 
 #include <QFontMetricsF>
@@ -221,52 +222,105 @@ void paintCampaignChart(QPainter &p, const QRectF &area, const ExportData &data,
     p.restore();
 }
 
+namespace {
+
+constexpr double MM_PER_INCH = 25.4;
+constexpr double MARGIN_MM = 15;
+constexpr int RESOLUTION = 300;
+
+// A place given in millimetres from the page's top left, in the painter's coordinates.
+QRectF fromMillimetres(const QRectF &mm)
+{
+    const double scale = RESOLUTION / MM_PER_INCH;
+    return QRectF((mm.left() - MARGIN_MM) * scale, (mm.top() - MARGIN_MM) * scale, mm.width() * scale,
+                  mm.height() * scale);
+}
+
+// The heading of the area the signatures' own blocks fill when the report is signed.
+void drawSignatureArea(QPainter &p, const QRectF &area)
+{
+    p.save();
+    QFont font = p.font();
+    font.setBold(true);
+    p.setFont(font);
+    p.drawLine(area.topLeft(), area.topRight());
+    p.drawText(area.adjusted(0, QFontMetricsF(font, p.device()).height() * 0.2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+               QStringLiteral("Signatures"));
+    p.restore();
+}
+
+QList<QStringList> subjectRows(const ExportData &data, const CampaignStatistics &statistics,
+                               const ReportSubject &subject)
+{
+    QList<QStringList> rows = campaignSummary(data, statistics);
+    rows.prepend({QStringLiteral("Campaign"), QString()});
+    rows.append({QStringLiteral("Export file"), data.fileName});
+    rows.append({QStringLiteral("Export file SHA-256"), subject.exportSha256});
+    if (subject.downloadId > 0)
+        rows.append({QStringLiteral("Archived download"), QString::number(subject.downloadId)});
+    return rows;
+}
+
+} // namespace
+
+bool paintPdfReport(QIODevice &device, const ExportData &data, const CampaignStatistics &statistics,
+                    const ReportSubject &subject, QString &error)
+{
+    QPdfWriter writer(&device);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins(QMarginsF(MARGIN_MM, MARGIN_MM, MARGIN_MM, MARGIN_MM), QPageLayout::Millimeter);
+    writer.setResolution(RESOLUTION);
+    writer.setTitle(QStringLiteral("Campaign report ") + data.serial);
+    writer.setCreator(QStringLiteral("VanTorel"));
+    QPainter p;
+    if (!p.begin(&writer)) {
+        error = QStringLiteral("the PDF could not be started");
+        return false;
+    }
+    const QRectF page(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
+    QFont font = p.font();
+    font.setPointSizeF(14);
+    font.setBold(true);
+    p.setFont(font);
+    const double titleHeight = QFontMetricsF(font, &writer).height();
+    p.drawText(QRectF(page.left(), page.top(), page.width(), titleHeight), Qt::AlignLeft,
+               QStringLiteral("Campaign report: ") + data.fileName);
+    font.setPointSizeF(9);
+    font.setBold(false);
+    // No ligatures: the hashes and names in the PDF stay text that is found and copied as printed.
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    p.setFont(font);
+    const double gap = QFontMetricsF(font, &writer).height();
+    double y = drawTable(p, page.left(), page.top() + titleHeight + gap, page.width(),
+                         subjectRows(data, statistics, subject));
+    const StatisticsTable table = statisticsTable(data, statistics);
+    QList<QStringList> rows = table.rows;
+    rows.prepend(table.header);
+    y = drawTable(p, page.left(), y + gap, page.width(), rows);
+    // The chart stays above the signatures' area; too little room moves it to a page of its own.
+    const QRectF signatures = fromMillimetres(Signing::signatureArea());
+    QRectF chart(page.left(), y + gap, page.width(), std::min(signatures.top() - y - 2 * gap, page.width() * 0.75));
+    if (chart.height() < page.height() / 3) {
+        writer.newPage();
+        chart = QRectF(page.left(), page.top(), page.width(), page.width() * 0.75);
+    }
+    paintCampaignChart(p, chart, data, statistics, statistics.firstStamp, statistics.lastStamp);
+    drawSignatureArea(p, signatures);
+    p.end();
+    return true;
+}
+
 bool writePdfReport(const QString &path, const ExportData &data, const CampaignStatistics &statistics,
-                    QString &error)
+                    const ReportSubject &subject, QString &error)
 {
     OutputFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         error = file.errorMessage();
         return false;
     }
-    {
-        QPdfWriter writer(&file);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-        writer.setResolution(300);
-        writer.setTitle(QStringLiteral("Campaign report ") + data.serial);
-        writer.setCreator(QStringLiteral("VanTorel"));
-        QPainter p;
-        if (!p.begin(&writer)) {
-            error = path + QStringLiteral(": the PDF could not be started");
-            return false;
-        }
-        const QRectF page(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
-        QFont font = p.font();
-        font.setPointSizeF(14);
-        font.setBold(true);
-        p.setFont(font);
-        const double titleHeight = QFontMetricsF(font, &writer).height();
-        p.drawText(QRectF(page.left(), page.top(), page.width(), titleHeight), Qt::AlignLeft,
-                   QStringLiteral("Campaign report: ") + data.fileName);
-        font.setPointSizeF(9);
-        font.setBold(false);
-        p.setFont(font);
-        const double gap = QFontMetricsF(font, &writer).height();
-        QList<QStringList> summary = campaignSummary(data, statistics);
-        summary.prepend({QStringLiteral("Campaign"), QString()});
-        double y = drawTable(p, page.left(), page.top() + titleHeight + gap, page.width() * 0.6, summary);
-        const StatisticsTable table = statisticsTable(data, statistics);
-        QList<QStringList> rows = table.rows;
-        rows.prepend(table.header);
-        y = drawTable(p, page.left(), y + gap, page.width(), rows);
-        QRectF chart(page.left(), y + gap, page.width(), std::min(page.bottom() - y - gap, page.width() * 0.75));
-        if (chart.height() < page.height() / 3) {
-            writer.newPage();
-            chart = QRectF(page.left(), page.top(), page.width(), page.width() * 0.75);
-        }
-        paintCampaignChart(p, chart, data, statistics, statistics.firstStamp, statistics.lastStamp);
-        p.end();
+    if (!paintPdfReport(file, data, statistics, subject, error)) {
+        error = path + QStringLiteral(": ") + error;
+        return false;
     }
     if (!file.commit()) {
         error = file.errorMessage();

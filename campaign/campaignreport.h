@@ -7,7 +7,15 @@
 #include <QRectF>
 #include <QString>
 
+class QIODevice;
 class QPainter;
+
+// What a report is about besides its records: the SHA-256 of the export file (hex) and the
+// archived download's id when it came from the archive (0 when not).
+struct ReportSubject {
+    QString exportSha256;
+    qint64 downloadId = 0;
+};
 
 // The colour of a value column, the same in the window and in the report.
 QColor columnColor(int column);
@@ -18,10 +26,14 @@ QColor columnColor(int column);
 void paintCampaignChart(QPainter &painter, const QRectF &area, const ExportData &data,
                         const CampaignStatistics &statistics, qint64 from, qint64 to);
 
-// An A4 PDF: summary, statistics and limits table, chart, into `path` ("-" standard output).
-// False with `error` (the file and the system's reason) when it cannot be written; an
-// earlier file of that name is then left as it was.
+// An A4 PDF: summary with the subject, statistics and limits table, chart, and on the last
+// page the area where signatures show, into `path` ("-" standard output). False with `error`
+// (the file and the system's reason) when it cannot be written; an earlier file of that name
+// is then left as it was.
 bool writePdfReport(const QString &path, const ExportData &data, const CampaignStatistics &statistics,
-                    QString &error);
+                    const ReportSubject &subject, QString &error);
+// The same PDF into an open device (the signing works on it in memory).
+bool paintPdfReport(QIODevice &device, const ExportData &data, const CampaignStatistics &statistics,
+                    const ReportSubject &subject, QString &error);
 
 #endif

@@ -2,10 +2,13 @@
 
 #include "archivedcampaign.h"
 #include "campaignchartview.h"
+#include "clock.h"
 #include "campaignlimits.h"
 #include "exportfilereader.h"
 #include "campaignreport.h"
 #include "recordmodel.h"
+#include "signingdialog.h"
+#include "signedreport.h"
 
 #include <QBoxLayout>
 #include <QDateTime>
@@ -41,12 +44,15 @@ CampaignWindow::CampaignWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
     auto *openButton = new QPushButton(QStringLiteral("Open export file..."));
     reportButton = new QPushButton(QStringLiteral("Export PDF report..."));
+    signedReportButton = new QPushButton(QStringLiteral("Export signed PDF report..."));
+    signedReportButton->setObjectName(QStringLiteral("signedReportButton"));
     auto *resetButton = new QPushButton(QStringLiteral("Reset zoom"));
     auto *hint = new QLabel(QStringLiteral("Drag or wheel: zoom, right drag: pan, double click: reset"));
     hint->setEnabled(false);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(openButton);
     buttons->addWidget(reportButton);
+    buttons->addWidget(signedReportButton);
     buttons->addWidget(resetButton);
     buttons->addStretch();
     buttons->addWidget(hint);
@@ -85,10 +91,12 @@ CampaignWindow::CampaignWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
     connect(openButton, &QPushButton::clicked, this, &CampaignWindow::openFileDialog);
     connect(reportButton, &QPushButton::clicked, this, &CampaignWindow::exportReportDialog);
+    connect(signedReportButton, &QPushButton::clicked, this, &CampaignWindow::exportSignedReportDialog);
     connect(resetButton, &QPushButton::clicked, this, &CampaignWindow::resetZoom);
     connect(chartView, &CampaignChartView::resetRequested, this, &CampaignWindow::resetZoom);
     connect(statisticsView, &QTableWidget::itemChanged, this, &CampaignWindow::limitEdited);
     reportButton->setEnabled(false);
+    signedReportButton->setEnabled(false);
 }
 
 CampaignWindow::~CampaignWindow() = default;
@@ -104,12 +112,16 @@ bool CampaignWindow::openFile(const QString &path, QString *error)
             QMessageBox::warning(this, QStringLiteral("Open export file"), message);
         return false;
     }
-    setCampaign(std::move(read));
+    ReportSubject fileSubject;
+    QString ignored;  // the file was just read; an unreadable hash shows as empty
+    fileSha256(path, fileSubject.exportSha256, ignored);
+    setCampaign(std::move(read), fileSubject);
     return true;
 }
 
-void CampaignWindow::setCampaign(ExportData campaign)
+void CampaignWindow::setCampaign(ExportData campaign, const ReportSubject &campaignSubject)
 {
+    subject = campaignSubject;
     records->setCampaign(nullptr);
     data = std::move(campaign);
     QStringList problems;
@@ -125,6 +137,7 @@ void CampaignWindow::setCampaign(ExportData campaign)
         text += QStringLiteral("<br><font color=red>") + problem.toHtmlEscaped() + QStringLiteral("</font>");
     summary->setText(text);
     reportButton->setEnabled(true);
+    signedReportButton->setEnabled(true);
     fillStatistics();
     buildChart();
 }
@@ -399,7 +412,34 @@ void CampaignWindow::exportReportDialog()
     if (path.isEmpty())
         return;
     QString error;
-    if (!writePdfReport(path, data, stats, error))
+    if (!writePdfReport(path, data, stats, subject, error))
         return void(QMessageBox::warning(this, QStringLiteral("Export PDF report"), error));
-    recordInArchive(Archive::EventKind::ReportWritten, reportDetails(path, data), QStringLiteral("The report was written"));
+    recordInArchive(Archive::EventKind::ReportWritten, reportDetails(path, data, subject), QStringLiteral("The report was written"));
+}
+
+void CampaignWindow::exportSignedReportDialog()
+{
+    SigningDialog dialog(QFileInfo(data.fileName).completeBaseName() + QStringLiteral("_signed.pdf"), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QByteArray typed = dialog.passphrase();
+    const Signing::PassphraseSource passphrase = [typed] { return std::optional<QByteArray>(typed); };
+    QString error;
+    const std::unique_ptr<Signing::Credentials> credentials =
+        dialog.isPkcs12() ? Signing::Credentials::fromPkcs12(dialog.certificate(), passphrase, &error)
+                          : Signing::Credentials::fromPem(dialog.certificate(), dialog.key(), passphrase, &error);
+    const QString title = QStringLiteral("Export signed PDF report");
+    if (!credentials)
+        return void(QMessageBox::warning(this, title, error));
+    Signing::SignatureRequest request;
+    request.meaning = Signing::meaningFromName(dialog.meaning()).value_or(Signing::Meaning::Review);
+    request.reason = dialog.reason();
+    request.account = Signing::accountName();
+    request.at = Clock::now().toLocalTime();
+    const SignOutcome outcome = writeSignedReport(Archive::Location::fromSettings(), dialog.output(), data, stats,
+                                                  subject, *credentials, request, error);
+    if (outcome == SignOutcome::NotRecorded)
+        QMessageBox::warning(this, title, QStringLiteral("The signed report was written, but ") + error);
+    else if (outcome != SignOutcome::Written)
+        QMessageBox::warning(this, title, error);
 }

@@ -2,6 +2,7 @@
 #define VANTOREL_CAMPAIGNWINDOW_H
 
 #include "archive.h"
+#include "campaignreport.h"
 #include "campaignstatistics.h"
 
 #include <QWidget>
@@ -32,7 +33,8 @@ public:
     // Reads and shows the file; false with a message box (or `error`) when it is not an
     // export file, and what was shown stays.
     bool openFile(const QString &path, QString *error = nullptr);
-    void setCampaign(ExportData data);
+    // `subject`: what the report says the campaign came from (export file hash, download).
+    void setCampaign(ExportData data, const ReportSubject &subject = {});
     const ExportData &campaign() const { return data; }
     const CampaignStatistics &statistics() const { return stats; }
 
@@ -44,6 +46,7 @@ public:
 public slots:
     void openFileDialog();
     void exportReportDialog();
+    void exportSignedReportDialog();
 
 private:
     struct ColumnSeries;
@@ -59,9 +62,11 @@ private:
 
     ExportData data;
     CampaignStatistics stats;
+    ReportSubject subject;
     std::vector<ColumnLimits> limits;
     QLabel *summary;
     QPushButton *reportButton;
+    QPushButton *signedReportButton;
     QChart *chart;
     CampaignChartView *chartView;
     QDateTimeAxis *timeAxis = nullptr;

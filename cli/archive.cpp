@@ -8,7 +8,10 @@
 #include "devicetypes.h"
 #include "session.h"
 
+#include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 namespace Cli {
 
@@ -91,6 +94,8 @@ int exportDownload(const QCommandLineParser &args, Archive::Store &store, const 
     const std::optional<Archive::Download> download = store.download(id, &error);
     if (!download)
         return fail(Failure, error);
+    if (!store.vouchesFor(*download, &error))
+        return fail(Failure, QStringLiteral("download %1 is not exported: %2").arg(id).arg(error));
     QString target = args.value(QStringLiteral("output"));
     if (target == QLatin1String("-")) {
         binaryStandardOutput();
@@ -109,23 +114,85 @@ int exportDownload(const QCommandLineParser &args, Archive::Store &store, const 
     return Success;
 }
 
+bool isHash(const QString &text)
+{
+    static const QRegularExpression hash(QStringLiteral("^[0-9a-fA-F]{64}$"));
+    return hash.match(text).hasMatch();
+}
+
+// The heads kept earlier: --expect HASH, and the first word of each line of --expect-file
+// (what `archive head` printed); blank lines and # comments skipped.
+int expectedHeads(const QCommandLineParser &args, QStringList *heads)
+{
+    *heads = args.values(QStringLiteral("expect"));
+    const QString file = args.value(QStringLiteral("expect-file"));
+    if (!file.isEmpty()) {
+        QFile kept(file);
+        if (!kept.open(QIODevice::ReadOnly | QIODevice::Text))
+            return fail(FileError, QStringLiteral("cannot read %1: %2").arg(file, kept.errorString()));
+        for (const QString &line : QString::fromUtf8(kept.readAll()).split(QLatin1Char('\n'))) {
+            const QString word = line.section(QRegularExpression(QStringLiteral("\\s+")), 0, 0, QString::SectionSkipEmpty);
+            if (!word.isEmpty() && !word.startsWith(QLatin1Char('#')))
+                heads->append(word);
+        }
+    }
+    for (const QString &head : *heads)
+        if (!isHash(head))
+            return fail(Usage, QStringLiteral("%1 is no head: a head is 64 hex digits, as archive head prints them").arg(head));
+    return Success;
+}
+
 int verify(const QCommandLineParser &args, Archive::Store &store)
 {
+    QStringList heads;
+    if (int code = expectedHeads(args, &heads))
+        return code;
     QString error;
-    const Archive::VerifyResult result = store.verify(&error);
+    if (args.isSet(QStringLiteral("repair-triggers"))) {
+        QStringList restored;
+        if (!store.repairTriggers(&restored, &error))
+            return fail(Failure, QStringLiteral("the triggers could not be put back: ") + error);
+        if (!restored.isEmpty())
+            message(QStringLiteral("triggers put back: ") + restored.join(QStringLiteral(", ")));
+    }
+    const Archive::VerifyResult result = store.verify(&error, heads);
     if (!error.isEmpty())
         return fail(Failure, error);
     if (args.isSet(jsonOption()))
         writeJson(QJsonObject{{QStringLiteral("ok"), result.ok},
                               {QStringLiteral("downloadsChecked"), double(result.downloadsChecked)},
                               {QStringLiteral("eventsChecked"), double(result.eventsChecked)},
-                              {QStringLiteral("firstMismatch"), textOrNull(result.firstMismatch)}});
+                              {QStringLiteral("firstMismatch"), textOrNull(result.firstMismatch)},
+                              {QStringLiteral("head"), textOrNull(result.head.hash)},
+                              {QStringLiteral("missingTriggers"), QJsonArray::fromStringList(result.missingTriggers)},
+                              {QStringLiteral("unknownHeads"), QJsonArray::fromStringList(result.unknownHeads)}});
     else
         writeLine({result.ok ? QStringLiteral("intact") : QStringLiteral("ALTERED"),
                    QStringLiteral("%1 downloads").arg(result.downloadsChecked),
-                   QStringLiteral("%1 audit events").arg(result.eventsChecked)});
+                   QStringLiteral("%1 audit events").arg(result.eventsChecked),
+                   QStringLiteral("head ") + (result.head.hash.isEmpty() ? QStringLiteral("-") : result.head.hash)});
+    int code = Success;
     if (!result.ok)
-        return fail(Failure, QStringLiteral("the archive was altered: ") + result.firstMismatch);
+        code = fail(Failure, QStringLiteral("the archive was altered: ") + result.firstMismatch);
+    for (const QString &head : result.unknownHeads)
+        code = fail(Failure, QStringLiteral("the kept head %1 is no event of the chain: the archive was cut or rewritten after it").arg(head));
+    if (!result.missingTriggers.isEmpty())
+        code = fail(Failure, QStringLiteral("triggers missing, rows can be changed unseen: %1; "
+                                            "archive verify --repair-triggers or the next write puts them back")
+                                 .arg(result.missingTriggers.join(QStringLiteral(", "))));
+    return code;
+}
+
+int head(const QCommandLineParser &args, Archive::Store &store)
+{
+    QString error;
+    const Archive::Head head = store.head(&error);
+    if (!error.isEmpty())
+        return fail(Failure, error);
+    if (args.isSet(jsonOption()))
+        writeJson(QJsonObject{{QStringLiteral("events"), double(head.events)}, {QStringLiteral("hash"), textOrNull(head.hash)}});
+    else
+        writeLine({head.hash.isEmpty() ? QStringLiteral("-") : head.hash, QString::number(head.events)});
     return Success;
 }
 
@@ -163,8 +230,9 @@ int archive(const QCommandLineParser &args)
     const QStringList words = args.positionalArguments();
     const QString action = words.value(0);
     const bool exporting = action == QLatin1String("export");
-    if (!QStringList{QStringLiteral("list"), QStringLiteral("export"), QStringLiteral("verify"), QStringLiteral("log")}.contains(action))
-        return fail(Usage, QStringLiteral("archive takes list, export ID, verify or log"));
+    if (!QStringList{QStringLiteral("list"), QStringLiteral("export"), QStringLiteral("verify"), QStringLiteral("log"),
+                     QStringLiteral("head")}.contains(action))
+        return fail(Usage, QStringLiteral("archive takes list, export ID, verify, log or head"));
     if (words.size() != (exporting ? 2 : 1))
         return fail(Usage, exporting ? QStringLiteral("archive export takes one download id")
                                      : QStringLiteral("unexpected argument ") + words.value(1));
@@ -172,6 +240,9 @@ int archive(const QCommandLineParser &args)
         return fail(Usage, QStringLiteral("-o is for archive export"));
     if (args.isSet(QStringLiteral("logger")) && action != QLatin1String("list") && action != QLatin1String("log"))
         return fail(Usage, QStringLiteral("--logger is for archive list and archive log"));
+    for (const char *option : {"expect", "expect-file", "repair-triggers"})
+        if (args.isSet(QLatin1String(option)) && action != QLatin1String("verify"))
+            return fail(Usage, QStringLiteral("--%1 is for archive verify").arg(QLatin1String(option)));
     std::optional<quint32> address;
     if (int code = loggerFilter(args, address))
         return code;
@@ -184,6 +255,8 @@ int archive(const QCommandLineParser &args)
         return exportDownload(args, *store, words.value(1));
     if (action == QLatin1String("verify"))
         return verify(args, *store);
+    if (action == QLatin1String("head"))
+        return head(args, *store);
     return log(args, *store, address);
 }
 

@@ -33,6 +33,8 @@ int read(const QCommandLineParser &args);
 int start(const QCommandLineParser &args);
 int stats(const QCommandLineParser &args);
 int report(const QCommandLineParser &args);
+int sign(const QCommandLineParser &args);
+int verifyReport(const QCommandLineParser &args);
 int archive(const QCommandLineParser &args);
 int serve(const QCommandLineParser &args);
 

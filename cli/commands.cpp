@@ -50,7 +50,7 @@ QJsonObject statusJson(const QString &port, const LoggerStatus &s, const Device:
         {QStringLiteral("periodSeconds"), period ? QJsonValue(period) : QJsonValue()},
         {QStringLiteral("startTime"), loggerTimeJson(s.startTime)},
         {QStringLiteral("loggerTime"), loggerTimeJson(s.loggerTime)},
-        {QStringLiteral("records"), double(s.usedBytes / s.recordSize)},
+        {QStringLiteral("records"), double(s.storedRecords())},
         {QStringLiteral("usedBytes"), double(s.usedBytes)},
         {QStringLiteral("memoryBytes"), double(memorySizeFor(s.memorySizeCode))},
         {QStringLiteral("freeMemoryPercent"), double(s.freeMemoryPercent)},
@@ -166,11 +166,18 @@ int ports(const QCommandLineParser &args)
     if (args.isSet(QStringLiteral("probe")))
         return probePorts(args);
     const QStringList names = PortWatcher::availablePortNames();
-    if (args.isSet(jsonOption()))
-        writeJson(QJsonObject{{QStringLiteral("ports"), QJsonArray::fromStringList(names)}});
-    else
-        for (const QString &name : names)
-            writeOut(name.toUtf8() + '\n');
+    const QList<PortChoice> choices = PortWatcher::stationChoices(args.values(portOption()));
+    if (args.isSet(jsonOption())) {
+        QJsonArray station;
+        for (const PortChoice &c : choices)
+            station.append(QJsonObject{{QStringLiteral("port"), c.name}, {QStringLiteral("used"), c.used}, {QStringLiteral("why"), c.why}});
+        writeJson(QJsonObject{{QStringLiteral("ports"), QJsonArray::fromStringList(names)}, {QStringLiteral("station"), station}});
+        return Success;
+    }
+    // Every port, then whether serve, read --all and ports --probe would open it, and why.
+    for (const PortChoice &c : choices)
+        writeOut((c.name + QLatin1Char('\t') + (c.used ? QStringLiteral("used") : QStringLiteral("not used")) + QLatin1Char('\t')
+                  + c.why + QLatin1Char('\n')).toUtf8());
     return Success;
 }
 

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -27,8 +28,11 @@ QString helpOf(const QCommandLineParser &parser, const QString &command = QStrin
 QString toolHelp(const QCommandLineParser &parser)
 {
     QString text = helpOf(parser) + QStringLiteral("\nCommands:\n");
+    qsizetype width = 0;
     for (const Cli::Command &command : Cli::commands())
-        text += QStringLiteral("  %1%2\n").arg(command.name, -8).arg(command.summary);
+        width = std::max(width, command.name.size());
+    for (const Cli::Command &command : Cli::commands())
+        text += QStringLiteral("  %1%2\n").arg(command.name, -int(width + 2)).arg(command.summary);
     return text + QStringLiteral("\n'vantorel-cli COMMAND --help' describes a command.\n"
                                  "Exit status: 0 success, 1 no logger, line failure, refused programming or archive failure, "
                                  "2 usage, 3 a file could not be read or written.\n");
@@ -86,7 +90,11 @@ int main(int argc, char *argv[])
     tool.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = tool.addHelpOption();
     const QCommandLineOption version = tool.addVersionOption();
-    tool.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, status, live, read, start, stats, report, archive or serve"),
+    QStringList names;
+    for (const Cli::Command &command : Cli::commands())
+        names << command.name;
+    const QString last = names.takeLast();
+    tool.addPositionalArgument(QStringLiteral("command"), names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last,
                                QStringLiteral("COMMAND [options]"));
     const QStringList arguments = QCoreApplication::arguments();
     if (!tool.parse(arguments))

@@ -9,6 +9,7 @@
 #include "metricsserver.h"
 #include "monitor.h"
 #include "mqttoptions.h"
+#include "portaccess.h"
 #include "portwatcher.h"
 #include "session.h"
 #include "stationalarms.h"
@@ -79,7 +80,7 @@ bool isStationRead(const QCommandLineParser &args)
 
 int probePorts(const QCommandLineParser &args)
 {
-    const QList<Station::Probe> probes = Station::probePorts(PortWatcher::availablePortNames(), &interrupted);
+    const QList<Station::Probe> probes = Station::probePorts(PortWatcher::stationPortNames(args.values(portOption())), &interrupted);
     const bool json = args.isSet(jsonOption());
     for (const Station::Probe &p : probes) {
         if (json) {
@@ -100,8 +101,8 @@ int readMany(const QCommandLineParser &args)
 {
     const bool all = args.isSet(QStringLiteral("all"));
     const QStringList named = args.values(portOption());
-    if (all == !named.isEmpty())
-        return fail(Usage, QStringLiteral("give either --all or the ports (--port P, once per port)"));
+    if (!all && named.isEmpty())
+        return fail(Usage, QStringLiteral("give --all or the ports (--port P, once per port)"));
     if (args.isSet(QStringLiteral("output")))
         return fail(Usage, QStringLiteral("-o names one file: with several loggers, give a directory with -d"));
     Station::DownloadTarget target;
@@ -112,7 +113,8 @@ int readMany(const QCommandLineParser &args)
     if (!target.directory.isEmpty() && !QFileInfo(target.directory).isDir())
         return fail(FileError, QStringLiteral("cannot write into %1: no such directory").arg(target.directory));
 
-    const QStringList ports = all ? PortWatcher::availablePortNames() : named;
+    // --port limits --all to the ports named: only those are opened.
+    const QStringList ports = named.isEmpty() ? PortWatcher::stationPortNames({}) : named;
     const QList<Station::DownloadReport> reports = Station::downloadAll(ports, target, &interrupted);
     bool archived = true;
     int read = 0, shown = 0;
@@ -150,6 +152,7 @@ int serve(const QCommandLineParser &args)
     Station::WorkerOptions options;
     options.intervalMs = int(interval * 1000);
     options.downloadDirectory = args.value(QStringLiteral("download-on-plug"));
+    options.ports = args.values(portOption());
     if (int code = archiveLocation(args, &options.archive))
         return code;
     if (args.isSet(QStringLiteral("download-on-plug")) && !QFileInfo(options.downloadDirectory).isDir())
@@ -170,13 +173,22 @@ int serve(const QCommandLineParser &args)
     std::unique_ptr<Station::MqttPublisher> mqtt;
     if (int code = startMqtt(args, options.intervalMs, monitor, &mqtt))
         return code;
-    Station::MetricsServer server([&monitor] { return monitor.readings(); });
+    Station::MetricsServer server([&monitor] { return monitor.metricReadings(); });
     server.setWebConfig(web);
     if (!server.listen(address, httpPort, &error))
         return fail(Usage, QStringLiteral("cannot listen on %1: %2 (another program may use that port; choose another with --listen)")
                                .arg(listen, error));
     QObject::connect(&monitor, &Station::Monitor::loggerFound, [](const QString &port, const LoggerStatus &s) {
         message(QStringLiteral("logger %1 (%2) on %3").arg(formatDeviceAddress(s.address), typeText(s.deviceType), port));
+    });
+    QObject::connect(&monitor, &Station::Monitor::loggerLost, [](const QString &port, const LoggerStatus &s) {
+        message(QStringLiteral("logger %1 on %2 stopped answering").arg(formatDeviceAddress(s.address), port));
+    });
+    QObject::connect(&monitor, &Station::Monitor::loggerBack, [](const QString &port, const LoggerStatus &s) {
+        message(QStringLiteral("logger %1 on %2 answers again").arg(formatDeviceAddress(s.address), port));
+    });
+    QObject::connect(&monitor, &Station::Monitor::portError, [](const QString &port, const QString &, const QString &systemReason) {
+        message(Device::openFailureText(port, systemReason));
     });
     QObject::connect(&monitor, &Station::Monitor::downloaded, [](const Station::DownloadReport &r) {
         printReport(r, false);
@@ -187,7 +199,10 @@ int serve(const QCommandLineParser &args)
     });
     alarms.start(monitor, server);
     monitor.start();
-    message(QStringLiteral("serving %1://%2/metrics").arg(web.tls ? QStringLiteral("https") : QStringLiteral("http"), listen));
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                                                                              : address.toString();
+    message(QStringLiteral("serving %1://%2:%3/metrics").arg(web.tls ? QStringLiteral("https") : QStringLiteral("http"), host)
+                .arg(server.serverPort()));
 
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [] {

@@ -19,6 +19,9 @@ inline const QString exportDirectory = QStringLiteral("VT_DATA/DIR");
 // The archive: a postgresql:// URL or an SQLite file (empty: the default file); false switches it off.
 inline const QString archiveUrl = QStringLiteral("ARCHIVE/URL");
 inline const QString archiveEnabled = QStringLiteral("ARCHIVE/ENABLED");
+// The certificate (PEM or PKCS#12) and key the campaign window's signed export used last.
+inline const QString signingCertificate = QStringLiteral("SIGNING/CERTIFICATE");
+inline const QString signingKey = QStringLiteral("SIGNING/KEY");
 // Limits of the campaign window, per device type and value column (from 1), e.g.
 // CAMPAIGN_LIMITS/TYPE3_COLUMN2_LOW; a missing key is no limit.
 inline QString campaignLowerLimit(int deviceType, int column)

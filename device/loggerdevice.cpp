@@ -15,7 +15,6 @@
 #include <algorithm>
 
 namespace {
-constexpr quint32 STATUS_ATTEMPTS = 2;
 constexpr quint32 READ_BACK_ATTEMPTS = 2;
 constexpr quint8 BLOCKS_PER_READ = 8;
 constexpr quint32 BYTES_PER_READ = BLOCK_SIZE * BLOCKS_PER_READ;
@@ -35,15 +34,15 @@ bool wakeUp(ManageSerialPort &port, int attempts)
     return false;
 }
 
-StatusOutcome readStatus(ManageSerialPort &port, LoggerStatus &s)
+StatusOutcome readStatus(ManageSerialPort &port, LoggerStatus &s, quint32 attempts)
 {
     StatusOutcome outcome;
-    outcome.identified = port.readBlocksRetry(0, Register::identityProbe, 1, STATUS_ATTEMPTS);
+    outcome.identified = port.readBlocksRetry(0, Register::identityProbe, 1, attempts);
     if (!outcome.identified)
         return outcome;
     s.address = port.replyAddress();
 
-    auto read = [&](quint32 reg) { return port.readBlocksRetry(s.address, reg, 1, STATUS_ATTEMPTS); };
+    auto read = [&](quint32 reg) { return port.readBlocksRetry(s.address, reg, 1, attempts); };
     const quint8 *p = port.replyData();
 
     if (!read(Register::identity))
@@ -76,10 +75,10 @@ StatusOutcome readStatus(ManageSerialPort &port, LoggerStatus &s)
     return outcome;
 }
 
-LiveOutcome readLive(ManageSerialPort &port, LoggerStatus &s)
+LiveOutcome readLive(ManageSerialPort &port, LoggerStatus &s, quint32 attempts)
 {
     LiveOutcome outcome;
-    outcome.batteryRead = port.readBlocksRetry(s.address, Register::battery, 1, STATUS_ATTEMPTS);
+    outcome.batteryRead = port.readBlocksRetry(s.address, Register::battery, 1, attempts);
     if (outcome.batteryRead)
         s.batteryCode = port.replyData()[0];
     completeStatus(s);
@@ -89,7 +88,7 @@ LiveOutcome readLive(ManageSerialPort &port, LoggerStatus &s)
         return outcome;
     for (const LiveRead &liveRead : liveReadPlan(s.deviceType)) {
         LiveAnswer &answer = outcome.answers.forRegister(liveRead.reg);
-        answer.ok = port.readBlocksRetry(s.address, liveRead.reg, liveRead.blocks, STATUS_ATTEMPTS);
+        answer.ok = port.readBlocksRetry(s.address, liveRead.reg, liveRead.blocks, attempts);
         if (answer.ok)
             std::copy(port.replyData(), port.replyData() + BLOCK_SIZE * liveRead.blocks, answer.p.begin());
         if (!answer.ok && liveRead.stopOnFailure)

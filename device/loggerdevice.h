@@ -21,6 +21,8 @@ class ManageSerialPort;
 namespace Device {
 
 constexpr int WAKE_UP_ATTEMPTS = 5;
+// Tries of each status and live request, as the window always made them.
+constexpr quint32 STATUS_ATTEMPTS = 2;
 
 // Up to `attempts` wake-ups of whatever logger is on the open port.
 bool wakeUp(ManageSerialPort &port, int attempts = WAKE_UP_ATTEMPTS);
@@ -32,7 +34,7 @@ struct StatusOutcome {
     bool identified = false;
     bool complete = false;
 };
-StatusOutcome readStatus(ManageSerialPort &port, LoggerStatus &status);
+StatusOutcome readStatus(ManageSerialPort &port, LoggerStatus &status, quint32 attempts = STATUS_ATTEMPTS);
 
 // Battery and the live registers of the type, after readStatus; completes the derived
 // fields of `status`. A type 1 logger is sent its post-reading byte here.
@@ -41,7 +43,7 @@ struct LiveOutcome {
     bool knownType = false;
     LiveAnswers answers;
 };
-LiveOutcome readLive(ManageSerialPort &port, LoggerStatus &status);
+LiveOutcome readLive(ManageSerialPort &port, LoggerStatus &status, quint32 attempts = STATUS_ATTEMPTS);
 
 // The record memory, 64 bytes a request, under the caller's decisions.
 struct DownloadCallbacks {

@@ -19,6 +19,10 @@ bool openPort(ManageSerialPort &port, const QString &name);
 // Closes and opens again the configured port; false when none is configured or it fails.
 bool reopenConfiguredPort(ManageSerialPort &port);
 
+// Why a port could not be opened, from the system's reason: "permission", "busy" (another
+// program holds it), "gone", "not_serial" or "other".
+QString openFailureReason(const QString &systemReason);
+
 // One line for the user: why `name` could not be opened, from the system's reason.
 QString openFailureText(const QString &name, const QString &systemReason);
 

@@ -47,7 +47,6 @@ ManageSerialPort::~ManageSerialPort()
 {
     if (port.isOpen())
         port.close();
-    qDebug() << "Objet ManageSerialPort détruit";
 }
 
 QString ManageSerialPort::deviceNameFor(const QString &portName, bool windowsNames)
@@ -126,13 +125,6 @@ void ManageSerialPort::discardInput()
         return;
     port.readAll();
     port.clear(QSerialPort::Input);
-}
-
-bool ManageSerialPort::sendFrame(const QByteArray &bytes)
-{
-    if (!wireIsFree("sendFrame"))
-        return false;
-    return writeToPort(bytes);
 }
 
 bool ManageSerialPort::writeToPort(const QByteArray &bytes)
@@ -265,14 +257,6 @@ void ManageSerialPort::dropLateAnswer()
     timedOut = true;
 }
 
-bool ManageSerialPort::sendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks)
-{
-    if (!wireIsFree("sendReadRequest"))
-        return false;
-    WireGuard guard(busy);
-    return doSendReadRequest(deviceAddress, registerAddress, blocks);
-}
-
 bool ManageSerialPort::doSendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks)
 {
     buildReadRequest(txFrame, deviceAddress, registerAddress, blocks);
@@ -286,14 +270,6 @@ bool ManageSerialPort::sendBuiltRequest()
         return false;
     }
     return true;
-}
-
-bool ManageSerialPort::sendWriteRequest(quint32 deviceAddress, quint32 registerAddress, quint8 value)
-{
-    if (!wireIsFree("sendWriteRequest"))
-        return false;
-    WireGuard guard(busy);
-    return doSendWriteRequest(deviceAddress, registerAddress, value);
 }
 
 bool ManageSerialPort::doSendWriteRequest(quint32 deviceAddress, quint32 registerAddress, quint8 value)
@@ -390,11 +366,6 @@ bool ManageSerialPort::wakeUpDevice()
     return doReadBlocks(0, 2, 1);
 }
 
-void ManageSerialPort::stop_rx()
-{
-    stopRequested = true;
-}
-
 void ManageSerialPort::timeout_timer1()
 {
     timedOut = true;
@@ -402,14 +373,12 @@ void ManageSerialPort::timeout_timer1()
 
 void ManageSerialPort::onDeviceAttached(const QString &portName)
 {
-    qDebug() << "port discovered : " << portName << watchedName;
     if (portName == watchedName)
         emit comopen();
 }
 
 void ManageSerialPort::onDeviceRemoved(const QString &portName)
 {
-    qDebug() << "port disconnect : " << portName << watchedName;
     // The handle of a pulled-out adapter is dead; holding it would make a reopen fail.
     if (port.isOpen() && portName == openedName)
         port.close();

@@ -41,8 +41,6 @@ public:
     quint32 replyAddress() const { return answerDeviceAddress(rxFrame); }
     int replyLength() const { return rxFrame.length; }
 
-    bool sendReadRequest(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);
-    bool sendWriteRequest(quint32 deviceAddress, quint32 registerAddress, quint8 value);
     bool readBlocks(quint32 deviceAddress, quint32 registerAddress, quint8 blocks);
     bool readBlocksRetry(quint32 deviceAddress, quint32 registerAddress, quint8 blocks, quint32 attempts);
     bool writeByte(quint32 deviceAddress, quint32 registerAddress, quint8 value);
@@ -67,13 +65,11 @@ signals:
     void comopen();
 
 private slots:
-    void stop_rx();
     void onDeviceRemoved(const QString &portName);
     void onDeviceAttached(const QString &portName);
     void timeout_timer1();
 
 private:
-    bool sendFrame(const QByteArray &bytes);
     bool sendRequestFrame();
     bool receiveFrame();
     void processPendingEvents();
@@ -95,7 +91,6 @@ private:
     QSerialPort port;
     QTimer *responseTimer = nullptr;
     bool timedOut = false;
-    bool stopRequested = false;
     int timeoutBaseMs = 30;
     int responseTimeoutMs = 40;
     FrameBuffer txFrame;

@@ -23,6 +23,8 @@ struct LoggerStatus {
     QDateTime loggerTime = QDateTime(QDate(), QTime(), Qt::UTC);
 
     qint16 calibrationASigned() const { return qint16(calibrationA); }
+    // Records stored since the campaign started, as the window shows them.
+    quint32 storedRecords() const { return usedBytes / (recordSize ? recordSize : 2); }
 };
 
 // The one record shared by the window and the new-campaign dialog.

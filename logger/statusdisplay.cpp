@@ -109,7 +109,7 @@ void completeStatus(LoggerStatus &status)
         return;
     }
     // Past 32 bits of seconds the logger's own count would wrap: no time it could show.
-    const quint64 elapsed = quint64(status.usedBytes / status.recordSize) * quint64(period) + status.secondsInPeriod;
+    const quint64 elapsed = quint64(status.storedRecords()) * quint64(period) + status.secondsInPeriod;
     if (elapsed > 0xFFFFFFFFu) {
         status.loggerTime = QDateTime(QDate(), QTime(), Qt::UTC);
         return;
@@ -126,8 +126,7 @@ StatusTexts statusTexts(const LoggerStatus &status)
     texts.startTime = dateTimeText(status.startTime);
     const bool knownPeriod = isValidPeriodCode(status.periodCode);
     texts.period = knownPeriod ? periodLabel(status.periodCode) : QStringLiteral("-");
-    const quint8 recordSize = status.recordSize ? status.recordSize : 2;
-    texts.storedRecords = QString::number(status.usedBytes / recordSize);
+    texts.storedRecords = QString::number(status.storedRecords());
     texts.freeMemory = freeMemoryText(status.freeMemoryPercent);
     texts.loggerTime = knownPeriod ? dateTimeText(status.loggerTime) : QStringLiteral("-");
     texts.battery = batteryText(status.batteryCode);

@@ -9,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-layers=("config" "logger link" "device" "archive" "station" "campaign" "widgets" "dialogs" "app" "cli")
+layers=("config" "logger link" "device" "archive" "station signing" "campaign" "widgets" "dialogs" "app" "cli")
 outside=" sim tools tests bench fuzz "
 
 declare -A rank

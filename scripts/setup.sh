@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-s
           libqt6opengl6-dev libgl-dev xvfb xauth clang-14 libclang-rt-14-dev desktop-file-utils
           libqt6sql6-sqlite libqt6sql6-psql postgresql qt6-httpserver-dev qt6-websockets-dev prometheus-cpp-dev prometheus
           libyaml-cpp-dev libcrypt-dev libssl-dev openssl curl apache2-utils python3-bcrypt
-          mosquitto libmosquitto-dev mosquitto-clients "$@")
+          mosquitto libmosquitto-dev mosquitto-clients libpodofo-dev poppler-utils "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

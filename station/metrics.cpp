@@ -4,6 +4,7 @@
 #include "codecs.h"
 #include "devicetypes.h"
 #include "quantities.h"
+#include "statusdisplay.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/gauge.h>
@@ -83,6 +84,24 @@ const char *helpOf(const Quantity &q)
     return "";
 }
 
+qint64 clockOffsetSeconds(const PortReading &p)
+{
+    // The logger keeps its local time without a zone: compared with the station's local time.
+    const QDateTime local = p.readAt.toLocalTime();
+    const QDateTime stationAsLogger(local.date(), local.time(), Qt::UTC);
+    return stationAsLogger.secsTo(p.status.loggerTime);
+}
+
+QString batteryWord(quint8 code)
+{
+    switch (batteryLevel(code)) {
+    case BatteryLevel::VeryLow: return QStringLiteral("very low");
+    case BatteryLevel::Low: return QStringLiteral("low");
+    case BatteryLevel::Good: break;
+    }
+    return QStringLiteral("good");
+}
+
 std::string utf8(const QString &text)
 {
     return text.toStdString();
@@ -110,13 +129,47 @@ void addLogger(Families &families, const PortReading &p)
         else
             families.gauge(q->metric, helpOf(*q), labels).Set(value);
     }
-    const quint32 records = s.usedBytes / qMax<quint8>(1, s.recordSize);
     families.gauge("vantorel_records_stored", "Records stored since the campaign started, as the window shows them.",
-                   {{"serial", serial}}).Set(records);
+                   {{"serial", serial}}).Set(s.storedRecords());
     families.gauge("vantorel_memory_free_ratio", "Free part of the record memory (0 to 1).", {{"serial", serial}})
         .Set(s.freeMemoryPercent / 100.0);
     families.gauge("vantorel_last_reading_timestamp_seconds", "When the station last read the logger (Unix time).",
                    {{"serial", serial}}).Set(double(p.readAt.toMSecsSinceEpoch()) / 1000.0);
+    if (p.batteryRead)
+        families.gauge("vantorel_battery_level", "Battery level as the logger reports it: 0 to 2 very low, 3 low, 4 and above good.",
+                       {{"serial", serial}}).Set(s.batteryCode);
+    if (s.loggerTime.isValid() && p.readAt.isValid())
+        families.gauge("vantorel_clock_offset_seconds", "The logger's clock minus the station's (its local time, to the second).",
+                       {{"serial", serial}}).Set(double(clockOffsetSeconds(p)));
+}
+
+void addCounts(Families &families, const QList<PortReading> &ports)
+{
+    quint64 archiveErrors = 0;
+    QMap<quint32, DownloadCount> downloads;
+    for (const PortReading &p : ports) {
+        archiveErrors += p.archiveErrors;
+        for (auto it = p.portErrors.cbegin(); it != p.portErrors.cend(); ++it)
+            families.counter("vantorel_port_errors_total", "Times a port could not be opened, by reason.",
+                             {{"port", utf8(p.port)}, {"reason", utf8(it.key())}}).Increment(double(it.value()));
+        for (auto it = p.downloads.cbegin(); it != p.downloads.cend(); ++it) {
+            DownloadCount &sum = downloads[it.key()];
+            sum.ok += it->ok, sum.failed += it->failed;
+            if (it->last.isValid() && (!sum.last.isValid() || it->last > sum.last))
+                sum.last = it->last;
+        }
+    }
+    for (auto it = downloads.cbegin(); it != downloads.cend(); ++it) {
+        const std::string serial = utf8(formatDeviceAddress(it.key()));
+        const char *help = "Downloads of the logger, by result (ok: its file written).";
+        families.counter("vantorel_downloads_total", help, {{"serial", serial}, {"result", "ok"}}).Increment(double(it->ok));
+        families.counter("vantorel_downloads_total", help, {{"serial", serial}, {"result", "failed"}}).Increment(double(it->failed));
+        if (it->last.isValid())
+            families.gauge("vantorel_last_download_timestamp_seconds", "When the logger's last download wrote its file (Unix time).",
+                           {{"serial", serial}}).Set(double(it->last.toSecsSinceEpoch()));
+    }
+    families.counter("vantorel_archive_errors_total", "Downloads whose file was written but whose archive step failed.", {})
+        .Increment(double(archiveErrors));
 }
 
 void addAlarms(Families &families, const AlarmSnapshot &snapshot)
@@ -140,11 +193,13 @@ QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *ala
 {
     Families families;
     for (const PortReading &p : ports)
-        families.gauge("vantorel_up", "1 when a logger answered at the last poll of the port, else 0.",
-                       {{"port", utf8(p.port)}}).Set(p.up ? 1 : 0);
+        if (p.loggerSeen)
+            families.gauge("vantorel_up", "1 when a logger answered at the last poll of the port, else 0.",
+                           {{"port", utf8(p.port)}}).Set(p.up ? 1 : 0);
     for (const PortReading &p : ports)
         if (p.up)
             addLogger(families, p);
+    addCounts(families, ports);
     if (alarms)
         addAlarms(families, *alarms);
     return QByteArray::fromStdString(families.text());
@@ -154,17 +209,31 @@ QByteArray indexPage(const QList<PortReading> &ports)
 {
     QString rows;
     for (const PortReading &p : ports) {
-        const QString serial = p.up ? formatDeviceAddress(p.status.address) : QStringLiteral("-");
-        const QString model = p.up ? screenNameOf(p.status.deviceType) : QStringLiteral("-");
-        rows += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>\n")
-                    .arg(p.port.toHtmlEscaped(), serial.toHtmlEscaped(), model.toHtmlEscaped(),
-                         p.up ? QStringLiteral("answering") : QStringLiteral("not answering"));
+        if (!p.loggerSeen)
+            continue;
+        const QString dash = QStringLiteral("-");
+        const QString serial = p.up ? formatDeviceAddress(p.status.address) : dash;
+        const QString model = p.up ? screenNameOf(p.status.deviceType) : dash;
+        QStringList values;
+        for (const LiveValue &v : p.values)
+            values << QStringLiteral("%1 %2 %3").arg(QString::fromLatin1(v.name), v.known ? fixedText(v.value, v.decimals) : dash,
+                                                     QString::fromUtf8(v.unit)).trimmed();
+        const QDateTime download = p.downloads.value(p.status.address).last;
+        const QString cells = QStringList{p.port, serial, model, p.up ? QStringLiteral("answering") : QStringLiteral("not answering"),
+                                          p.up ? values.join(QStringLiteral(", ")) : dash,
+                                          p.up && p.batteryRead ? batteryWord(p.status.batteryCode) : dash,
+                                          p.readAt.isValid() ? p.readAt.toLocalTime().toString(Qt::ISODate) : dash,
+                                          p.up && download.isValid() ? download.toLocalTime().toString(Qt::ISODate) : dash}
+                                  .join(QChar(0x1F));
+        rows += QStringLiteral("<tr><td>") + cells.toHtmlEscaped().replace(QChar(0x1F), QStringLiteral("</td><td>"))
+                + QStringLiteral("</td></tr>\n");
     }
     if (rows.isEmpty())
-        rows = QStringLiteral("<tr><td colspan=\"4\">no logger found yet</td></tr>\n");
+        rows = QStringLiteral("<tr><td colspan=\"8\">no logger found yet</td></tr>\n");
     return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>VanTorel station</title></head>\n"
                           "<body><h1>VanTorel station</h1>\n<p><a href=\"/metrics\">Metrics</a> (Prometheus text format)</p>\n"
-                          "<table>\n<tr><th>Port</th><th>Serial number</th><th>Model</th><th>State</th></tr>\n%1</table>\n"
+                          "<table>\n<tr><th>Port</th><th>Serial number</th><th>Model</th><th>State</th><th>Live values</th>"
+                          "<th>Battery</th><th>Last reading</th><th>Last download</th></tr>\n%1</table>\n"
                           "</body></html>\n")
         .arg(rows)
         .toUtf8();

@@ -9,10 +9,18 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QMap>
 #include <QMetaType>
 #include <QString>
 
 namespace Station {
+
+// The downloads of one logger the station made.
+struct DownloadCount {
+    quint64 ok = 0;
+    quint64 failed = 0;
+    QDateTime last;                // the last one that wrote its file
+};
 
 // The last poll of one port where a logger was seen.
 struct PortReading {
@@ -21,18 +29,25 @@ struct PortReading {
     LoggerStatus status;           // when up: identity, campaign, completed by the live read
     QList<LiveValue> values;       // when up
     QDateTime readAt;              // the station's clock, when up
-    bool batteryRead = false;      // status.batteryCode is the logger's answer
+    bool batteryRead = false;      // when up: status.batteryCode is the logger's
+    // What the station counted on this port since it started, across plugs.
+    QMap<QString, quint64> portErrors;         // reason of a failed open -> how often
+    QMap<quint32, DownloadCount> downloads;    // by serial number
+    quint64 archiveErrors = 0;                 // downloads whose archive step failed
+    bool loggerSeen = true;        // false: a port with only counts, no logger yet
 };
 
 struct AlarmSnapshot;
 
 inline constexpr char METRICS_CONTENT_TYPE[] = "text/plain; version=0.0.4; charset=utf-8";
 
-// Every metric with its HELP and TYPE; a port that is not up shows vantorel_up 0 alone.
-// With `alarms`, their state, limits and failures too.
+// Every metric with its HELP and TYPE; a port that is not up shows vantorel_up 0 alone (and
+// its counts). The counts of every port are summed by serial number and in all. With
+// `alarms`, their state, limits and failures too.
 QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms = nullptr);
 
-// A short HTML page: the loggers found and the link to /metrics.
+// A short HTML page: each logger's live values, battery, last reading and last download,
+// and the link to /metrics.
 QByteArray indexPage(const QList<PortReading> &ports);
 
 } // namespace Station

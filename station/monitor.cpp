@@ -1,11 +1,19 @@
 #include "monitor.h"
 
+#include "portaccess.h"
 #include "portwatcher.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include <iterator>
+
 namespace Station {
+
+namespace {
+// How often the ports waiting for their next probe are looked at.
+constexpr int REPROBE_TICK_MS = 1000;
+} // namespace
 
 Monitor::Monitor(const WorkerOptions &options, QObject *parent) : QObject(parent), options(options)
 {
@@ -15,22 +23,24 @@ Monitor::Monitor(const WorkerOptions &options, QObject *parent) : QObject(parent
 
 Monitor::~Monitor()
 {
-    // A thread that still holds its port is left to the end of the process, cut off from here.
-    if (!stop(2000))
+    // A thread that still holds its port is left to the end of the process, cut off from here;
+    // one that already had its 2 s in stop() gets no more.
+    if (stopped || !stop(2000))
         for (PortWorker *worker : std::as_const(stopping))
             worker->disconnect();
 }
 
 void Monitor::start()
 {
-    watcher = new PortWatcher(this);
+    uptime.start();
+    watcher = PortWatcher::forStation(options.ports, this);
     connect(watcher, &PortWatcher::portAttached, this, &Monitor::onAttached);
     connect(watcher, &PortWatcher::portRemoved, this, &Monitor::onRemoved);
     reprobeTimer = new QTimer(this);
     connect(reprobeTimer, &QTimer::timeout, this, &Monitor::reprobe);
-    reprobeTimer->start(REPROBE_MS);
-    for (const QString &name : PortWatcher::availablePortNames())
-        startWorker(name);
+    reprobeTimer->start(REPROBE_TICK_MS);
+    for (const QString &name : PortWatcher::stationPortNames(options.ports))
+        onAttached(name);
 }
 
 void Monitor::startWorker(const QString &name)
@@ -38,81 +48,151 @@ void Monitor::startWorker(const QString &name)
     if (!left.isEmpty() && name == left)
         return;
     Port &port = ports[name];
-    if (port.worker)
+    // One worker per port: a new one waits for the old one to end.
+    if (port.state != State::Idle) {
+        port.restart = port.state == State::Stopping;
         return;
+    }
     auto *worker = new PortWorker(name, options);
     port.worker = worker;
-    connect(worker, &PortWorker::polled, this, [this, worker](const PortReading &reading) {
-        auto found = ports.find(reading.port);
-        if (found == ports.end() || found->worker != worker)
-            return;
-        if (reading.up && (!found->last.up || found->last.status.address != reading.status.address))
-            emit loggerFound(reading.port, reading.status);
-        found->loggerSeen = true;
-        found->last = reading;
-        emit polled(reading);
+    port.state = State::Running;
+    port.restart = false;
+    connect(worker, &PortWorker::polled, this, [this, worker](const PortReading &reading) { onPolled(worker, reading); });
+    connect(worker, &PortWorker::noLogger, this, [this](const QString &name) {
+        Port &port = ports[name];
+        const int step = qMin<int>(++port.silentProbes, int(std::size(REPROBE_S))) - 1;
+        port.probeAtMs = uptime.elapsed() + REPROBE_S[step] * 1000LL;
+        emit portEmpty(name);
     });
-    connect(worker, &PortWorker::downloaded, this, &Monitor::downloaded);
+    connect(worker, &PortWorker::openFailed, this, &Monitor::onOpenFailed);
+    connect(worker, &PortWorker::downloaded, this, &Monitor::onDownloaded);
     connect(worker, &PortWorker::downloadProgress, this, &Monitor::downloadProgress);
-    connect(worker, &PortWorker::openFailed, this, &Monitor::portUnusable);
-    connect(worker, &PortWorker::noLogger, this, [this, worker](const QString &port) {
-        if (ports.value(port).worker == worker)
-            emit portEmpty(port);
-    });
     // With the worker as context, a pending call goes with the worker when stop() deletes it.
-    connect(worker, &QThread::finished, worker, [this, worker] {
-        stopping.removeOne(worker);
-        auto found = ports.find(worker->port());
-        if (found != ports.end() && found->worker == worker) {
-            found->worker = nullptr;
-            found->last.up = false;
-        }
-        worker->deleteLater();
-    });
+    connect(worker, &QThread::finished, worker, [this, worker] { onFinished(worker); });
     worker->start();
     emit portProbing(name);
 }
 
+void Monitor::onPolled(PortWorker *worker, const PortReading &reading)
+{
+    auto found = ports.find(reading.port);
+    if (found == ports.end() || found->worker != worker)
+        return;
+    Port &port = *found;
+    if (reading.up) {
+        const bool other = !port.loggerSeen || port.last.status.address != reading.status.address;
+        if (other)
+            emit loggerFound(reading.port, reading.status);
+        else if (port.lost)
+            emit loggerBack(reading.port, reading.status);
+        port.lost = false;
+        port.loggerSeen = true;
+        port.last = reading;
+        emit polled(reading);
+        return;
+    }
+    if (port.loggerSeen && !port.lost) {
+        port.lost = true;
+        emit loggerLost(reading.port, port.last.status);
+    }
+    port.last.up = false;
+    emit polled(reading);
+}
+
+void Monitor::onFinished(PortWorker *worker)
+{
+    stopping.removeOne(worker);
+    auto found = ports.find(worker->port());
+    if (found != ports.end() && found->worker == worker) {
+        found->worker = nullptr;
+        found->state = State::Idle;
+        found->last.up = false;
+        // A re-plug while the old worker was stopping: the new one starts at once.
+        if (found->restart && found->present)
+            startWorker(worker->port());
+    }
+    worker->deleteLater();
+}
+
+void Monitor::onOpenFailed(const QString &name, const QString &systemReason)
+{
+    Port &port = ports[name];
+    const QString reason = Device::openFailureReason(systemReason);
+    ++port.errors[reason];
+    if (!port.told.contains(reason)) {
+        port.told.insert(reason);
+        emit portError(name, reason, systemReason);
+    }
+}
+
+void Monitor::onDownloaded(const DownloadReport &report)
+{
+    Port &port = ports[report.port];
+    DownloadCount &count = port.downloads[report.status.address];
+    if (report.outcome == DownloadOutcome::Read) {
+        ++count.ok;
+        count.last = QDateTime::currentDateTimeUtc();
+    } else if (report.outcome != DownloadOutcome::Interrupted) {
+        ++count.failed;
+    }
+    if (!report.archiveError.isEmpty())
+        ++port.archiveErrors;
+    emit downloaded(report);
+}
+
 void Monitor::stopWorker(Port &port)
 {
-    if (!port.worker)
+    if (port.state != State::Running)
         return;
     port.worker->requestInterruption();
     stopping.append(port.worker);
-    port.worker = nullptr;
+    port.state = State::Stopping;
     port.last.up = false;
 }
 
 void Monitor::onAttached(const QString &name)
 {
+    Port &port = ports[name];
+    port.present = true;
+    port.silentProbes = 0;
     startWorker(name);
 }
 
 void Monitor::onRemoved(const QString &name)
 {
     auto found = ports.find(name);
-    if (found != ports.end())
+    if (found != ports.end()) {
+        found->present = false;
+        found->restart = false;
+        if (found->loggerSeen && !found->lost && found->state == State::Running) {
+            found->lost = true;
+            emit loggerLost(name, found->last.status);
+        }
         stopWorker(*found);
+    }
     emit portRemoved(name);
 }
 
 void Monitor::reprobe()
 {
-    // A worker ends after a first probe that found no logger: those ports are probed again.
-    const QStringList present = PortWatcher::availablePortNames();
-    for (const QString &name : present)
-        if (!ports.value(name).worker)
-            startWorker(name);
+    const qint64 now = uptime.elapsed();
+    for (auto it = ports.begin(); it != ports.end(); ++it)
+        if (it->present && it->state == State::Idle && now >= it->probeAtMs)
+            startWorker(it.key());
 }
 
 bool Monitor::stop(int ms)
 {
+    stopped = true;
     if (watcher)
         watcher->disconnect(this);
     if (reprobeTimer)
         reprobeTimer->stop();
-    for (Port &port : ports)
+    for (Port &port : ports) {
+        port.restart = false;
+        port.present = false;
         stopWorker(port);
+    }
     const QDeadlineTimer deadline(ms);
     QList<PortWorker *> running;
     for (PortWorker *worker : std::as_const(stopping)) {
@@ -144,8 +224,19 @@ void Monitor::leavePort(const QString &port)
         found->loggerSeen = false;
     }
     // The port given back is probed at once, if it is still there.
-    if (watcher && !previous.isEmpty() && previous != port && PortWatcher::availablePortNames().contains(previous))
+    if (watcher && !previous.isEmpty() && previous != port && PortWatcher::stationPortNames(options.ports).contains(previous))
         startWorker(previous);
+}
+
+PortReading Monitor::withCounts(const QString &name, const Port &port) const
+{
+    PortReading reading = port.last;
+    reading.port = name;
+    reading.portErrors = port.errors;
+    reading.downloads = port.downloads;
+    reading.archiveErrors = port.archiveErrors;
+    reading.loggerSeen = port.loggerSeen;
+    return reading;
 }
 
 QList<PortReading> Monitor::readings() const
@@ -153,7 +244,16 @@ QList<PortReading> Monitor::readings() const
     QList<PortReading> list;
     for (auto it = ports.cbegin(); it != ports.cend(); ++it)
         if (it->loggerSeen)
-            list.append(it->last);
+            list.append(withCounts(it.key(), *it));
+    return list;
+}
+
+QList<PortReading> Monitor::metricReadings() const
+{
+    QList<PortReading> list = readings();
+    for (auto it = ports.cbegin(); it != ports.cend(); ++it)
+        if (!it->loggerSeen && (!it->errors.isEmpty() || !it->downloads.isEmpty()))
+            list.append(withCounts(it.key(), *it));
     return list;
 }
 

@@ -19,7 +19,7 @@ bool openPort(ManageSerialPort &port, const QString &name)
     return true;
 }
 
-bool identify(ManageSerialPort &port, LoggerStatus &status, const Cancelled &cancelled)
+bool identify(ManageSerialPort &port, LoggerStatus &status, const Cancelled &cancelled, quint32 attempts)
 {
     bool awake = false;
     for (int attempt = 0; attempt < Device::WAKE_UP_ATTEMPTS && !awake; ++attempt) {
@@ -27,7 +27,7 @@ bool identify(ManageSerialPort &port, LoggerStatus &status, const Cancelled &can
             return false;
         awake = Device::wakeUp(port, 1);
     }
-    return awake && Device::readStatus(port, status).complete;
+    return awake && Device::readStatus(port, status, attempts).complete;
 }
 
 void runInThreads(int count, const std::function<void(int index)> &job)

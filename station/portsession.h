@@ -4,6 +4,7 @@
 // What every station thread does first on its port: open it and find out whether a logger
 // answers there, and a thread per port for one-shot jobs (probe, download).
 
+#include "loggerdevice.h"
 #include "loggerstatus.h"
 
 #include <QList>
@@ -24,7 +25,8 @@ bool openPort(ManageSerialPort &port, const QString &name);
 // Wakes whatever is on the open port and reads its status: true once a logger answered
 // with all of it. A silent port, or one that answers garbage, is no logger.
 // Gives up between wake-ups once `cancelled` says so.
-bool identify(ManageSerialPort &port, LoggerStatus &status, const Cancelled &cancelled);
+// `attempts`: tries of each status request.
+bool identify(ManageSerialPort &port, LoggerStatus &status, const Cancelled &cancelled, quint32 attempts = Device::STATUS_ATTEMPTS);
 
 struct Probe {
     QString port;

@@ -17,8 +17,9 @@ namespace Station {
 
 struct WorkerOptions {
     int intervalMs = 10000;
-    QString downloadDirectory;     // not empty: the logger is downloaded there once found
+    QString downloadDirectory;     // not empty: each logger is downloaded there once it appears
     Archive::Location archive;     // what those downloads pass through
+    QStringList ports;             // not empty: only these ports are opened
 };
 
 class PortWorker : public QThread
@@ -38,9 +39,9 @@ signals:
     void polled(const Station::PortReading &reading);
     // No logger answered the first probe (or the port could not be opened): the thread ends.
     void noLogger(const QString &port, const QString &reason);
+    // The port could not be opened: the system's reason.
+    void openFailed(const QString &port, const QString &systemReason);
     void downloaded(const Station::DownloadReport &report);
-    // The port could not be opened: the system's reason, before noLogger.
-    void openFailed(const QString &port, const QString &reason);
     // During a download, at each new whole percent of the record memory read.
     void downloadProgress(const QString &port, int percent);
 
@@ -48,17 +49,28 @@ protected:
     void run() override;
 
 private:
-    PortReading poll(ManageSerialPort &port);
+    PortReading poll(ManageSerialPort &port, const class QElapsedTimer &clock);
+    // `answered`: the battery and every live register answered.
+    PortReading pollOnce(ManageSerialPort &port, bool *answered);
+    void downloadIfDue(ManageSerialPort &port, const PortReading &reading);
     bool stopping() const { return isInterruptionRequested(); }
-    void pauseUntil(qint64 msFromStart, const class QElapsedTimer &clock);
+    void pauseUntil(qint64 msFromStart, const QElapsedTimer &clock);
     std::optional<DownloadTarget> takeRequest();
     void download(ManageSerialPort &port, const PortReading &reading, const DownloadTarget &target,
-                  const class QElapsedTimer &clock);
+                  const QElapsedTimer &clock);
+    Progress progressTeller();
 
     const QString portName;
     const WorkerOptions options;
     mutable QMutex requestMutex;
     std::optional<DownloadTarget> request;
+    // The logger of this plug that was downloaded (serial number and campaign), and when a
+    // failed download is tried again.
+    QString downloadedKey;
+    QString lastKey;
+    QString failedKey;
+    int failedDownloads = 0;
+    qint64 retryAtMs = 0;
 };
 
 } // namespace Station

@@ -4,7 +4,10 @@
 #include <QProcess>
 #include <QTcpServer>
 
+#include <QDir>
+
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 PostgresServer::~PostgresServer()
@@ -57,4 +60,17 @@ QString PostgresServer::url(const QString &database) const
 bool PostgresServer::createDatabase(const QString &name)
 {
     return run("psql", {"-h", dir.path(), "-p", QString::number(serverPort), "-U", "postgres", "-qc", "CREATE DATABASE " + name});
+}
+
+bool PostgresServer::pause(bool stopped)
+{
+    QFile pidFile(dir.filePath("data/postmaster.pid"));
+    const QByteArray postmaster = pidFile.open(QIODevice::ReadOnly) ? pidFile.readLine().trimmed() : QByteArray();
+    bool ok = !postmaster.isEmpty() && kill(postmaster.toInt(), stopped ? SIGSTOP : SIGCONT) == 0;
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + pid + "/stat");   // "PID (NAME) STATE PPID ..."
+        if (stat.open(QIODevice::ReadOnly) && stat.readAll().split(')').value(1).split(' ').value(2) == postmaster)
+            ok = kill(pid.toInt(), stopped ? SIGSTOP : SIGCONT) == 0 && ok;
+    }
+    return ok;
 }

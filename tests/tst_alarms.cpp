@@ -18,7 +18,8 @@ const QDateTime origin = QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC);
 
 Station::PortReading reading(double temperature, bool up = true)
 {
-    Station::PortReading r{"ttyUSB0", up, {}, {}, {}, true};
+    Station::PortReading r;
+    r.port = "ttyUSB0", r.up = up, r.batteryRead = true;
     r.status.address = 0x12345, r.status.deviceType = 1, r.status.batteryCode = 4, r.status.freeMemoryPercent = 50;
     // A value not known still carries a number, one beyond the limit.
     r.values = {LiveValue{"temperature", std::isnan(temperature) ? -14 : temperature, "", 1, !std::isnan(temperature)}};

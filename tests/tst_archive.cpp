@@ -13,7 +13,10 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QSqlQuery>
 #include <QTest>
 #include <QUrl>
@@ -42,6 +45,12 @@ LoggerStatus campaignStatus(const QDateTime &start, quint32 usedBytes)
     s.address = 0x12345, s.deviceType = 7, s.version = 12, s.memorySizeCode = 4, s.periodCode = 7;
     s.startTime = start, s.calibrationA = 0xFFF0, s.calibrationB = 2300, s.usedBytes = usedBytes;
     return s;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Statements run on the database itself, past the program, as someone with access to it;
@@ -171,45 +180,148 @@ private slots:
         QCOMPARE(events[2].details.value("sha256").toString(), sha(readFile(dir.filePath("r.pdf"))).toHex());
     }
 
+    // Each field changed past the program, with the triggers dropped; a head kept before.
     void tamperingIsFound_data()
     {
         QTest::addColumn<QString>("engine");
-        QTest::addColumn<QString>("table");
-        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("change");
         QTest::addColumn<QString>("named");
+        const QString edited = "download 2: column %1 differs from audit event 2";
         for (const QString engine : {"sqlite", "postgresql"}) {
-            QTest::addRow("%s: one byte of an image", qPrintable(engine)) << engine << "downloads"
-                << "UPDATE downloads SET image = ? WHERE id = 2" << "download 2: image hash differs";
-            QTest::addRow("%s: what a download says of its campaign", qPrintable(engine)) << engine << "downloads"
-                << "UPDATE downloads SET used_bytes = 600 WHERE id = 2" << "download 2: differs from audit event 2";
-            QTest::addRow("%s: one audit event", qPrintable(engine)) << engine << "audit_events"
-                << "UPDATE audit_events SET user_name = 'mallory' WHERE id = 1" << "audit event 1: its hash does not match";
+            for (const QString assignment : {"address = 39321", "device_type = 1", "version = 1", "memory_size_code = 2",
+                                             "period_code = 1", "start_time = '2020-01-01T00:00:00'", "calibration_a = 1",
+                                             "calibration_b = 1", "used_bytes = 600", "downloaded_at = '2020-01-01T00:00:00Z'",
+                                             "host = 'elsewhere'", "user_name = 'other'", "program_version = '0.9'"})
+                QTest::addRow("%s: %s", qPrintable(engine), qPrintable(assignment)) << engine
+                    << QStringList{"UPDATE downloads SET " + assignment + " WHERE id = 2"} << edited.arg(assignment.section(' ', 0, 0));
+            const QByteArray y640 = QByteArray(640, 'x').replace(100, 1, "y");
+            QTest::addRow("%s: one byte of an image", qPrintable(engine)) << engine
+                << QStringList{"UPDATE downloads SET image = ? WHERE id = 2"} << "download 2: image hash differs";
+            QTest::addRow("%s: an image with its hash", qPrintable(engine)) << engine
+                << QStringList{"UPDATE downloads SET image = ?, image_sha256 = '" + sha(y640).toHex() + "' WHERE id = 2"} << edited.arg("image_sha256");
+            QTest::addRow("%s: one audit event", qPrintable(engine)) << engine
+                << QStringList{"UPDATE audit_events SET user_name = 'mallory' WHERE id = 1"} << "audit event 1: its hash does not match";
+            QTest::addRow("%s: details that are no JSON", qPrintable(engine)) << engine
+                << QStringList{"UPDATE audit_events SET details = '{' WHERE id = 2"} << "audit event 2: its hash does not match";
+            QTest::addRow("%s: a hash that is no hash", qPrintable(engine)) << engine
+                << QStringList{"UPDATE audit_events SET hash = 'zz' WHERE id = 3"} << "audit event 3: its hash does not match";
+            QTest::addRow("%s: an event from the middle", qPrintable(engine)) << engine
+                << QStringList{"DELETE FROM audit_events WHERE id = 2"} << "audit event 3: its hash does not match";
+            QTest::addRow("%s: two events swapped", qPrintable(engine)) << engine
+                << QStringList{"UPDATE audit_events SET id = 9 WHERE id = 1", "UPDATE audit_events SET id = 1 WHERE id = 2",
+                               "UPDATE audit_events SET id = 2 WHERE id = 9"} << "audit event 1: its hash does not match";
+            QTest::addRow("%s: a download", qPrintable(engine)) << engine
+                << QStringList{"DELETE FROM downloads WHERE id = 2"} << "audit event 2: download 2 is missing";
+            QTest::addRow("%s: the newest events cut", qPrintable(engine)) << engine
+                << QStringList{"DELETE FROM audit_events WHERE id >= 2", "DELETE FROM downloads WHERE id = 2"} << "is no event of the chain";
         }
     }
 
     void tamperingIsFound()
     {
         QFETCH(QString, engine);
-        QFETCH(QString, table);
-        QFETCH(QString, change);
+        QFETCH(QStringList, change);
         QFETCH(QString, named);
         const Archive::Location archive = freshArchive(engine);
         QString error;
         QByteArray image(640, 'x');
         for (int i = 0; i < 2; ++i)
             QVERIFY2(Archive::Store::open(archive, &error)->storeDownload(campaignStatus({}, 640), image, &error), qPrintable(error));
-        QCOMPARE(runCli({"archive", "verify", "--archive", archive.url}, files.path()).exitCode, 0);
+        QVERIFY(Archive::Store::open(archive, &error)->logEvent(Archive::EventKind::ReportWritten, 0, {}, &error));
+        Run run = runCli({"archive", "head", "--archive", archive.url}, files.path());
+        QVERIFY(run.exitCode == 0 && writeFile(files.filePath("heads"), "# kept\n" + run.out));
 
         image[100] = 'y';
-        const QString trigger = table + "_no_update" + (engine == "postgresql" ? " ON " + table : QString());
-        QVERIFY(!runDirectly(archive, {change}, image));
-        QVERIFY(!runDirectly(archive, {"DELETE FROM " + table}));
-        QVERIFY(runDirectly(archive, {"DROP TRIGGER " + trigger, change}, image));
+        QVERIFY(!runDirectly(archive, change, image));
+        QVERIFY(runDirectly(archive, engine == "sqlite" ? QStringList{"DROP TRIGGER downloads_no_update", "DROP TRIGGER downloads_no_delete",
+                                                                      "DROP TRIGGER audit_events_no_update", "DROP TRIGGER audit_events_no_delete"}
+                                                        : QStringList{"DROP FUNCTION vantorel_refuse_change CASCADE"}));
+        QVERIFY(runDirectly(archive, change, image));
 
-        const Run run = runCli({"archive", "verify", "--json", "--archive", archive.url}, files.path());
+        run = runCli({"archive", "verify", "--json", "--expect-file", "heads", "--archive", archive.url}, files.path());
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains(named.toUtf8()), run.err);
-        QCOMPARE(QJsonDocument::fromJson(run.out)["ok"].toBool(true), false);
+        QVERIFY2(run.err.contains(named.toUtf8()) && run.err.contains("triggers missing"), run.err);
+        QCOMPARE(QJsonDocument::fromJson(run.out)["ok"].toBool(true), named.contains("chain"));
+        QCOMPARE(runCli({"archive", "export", "2", "-o", "-", "--archive", archive.url}, files.path()).exitCode, 1);
+        QCOMPARE(runCli({"archive", "verify", "--repair-triggers", "--expect-file", "heads", "--archive", archive.url}, files.path()).exitCode, 1);
+        QVERIFY(!runDirectly(archive, {"DELETE FROM audit_events"}));
+    }
+
+    // A version 1 archive made by the program before version 2: read as it is, then upgraded
+    // by the first write, its triggers put back by it.
+    void version1Archive()
+    {
+        const QString path = files.filePath("v1.sqlite");
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/archive-v1.sqlite"), path) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        for (const QStringList &command : {QStringList{"list"}, QStringList{"export", "2", "-o", "-"}, QStringList{"verify"}})
+            QCOMPARE(runCli(QStringList{"archive", "--archive", path} + command, files.path()).exitCode, 0);
+        QVERIFY(readFile(path) == readFile(QFINDTESTDATA("data/archive-v1.sqlite")));
+        QVERIFY(runDirectly({path}, {"DROP TRIGGER downloads_no_update", "UPDATE downloads SET host = 'elsewhere'"}));
+
+        QString error;
+        QVERIFY(Archive::Store::open({path}, &error)->logEvent(Archive::EventKind::ReportWritten, 0, {}, &error));
+        const Run run = runCli({"archive", "verify", "--archive", path}, files.path());
+        QVERIFY2(run.exitCode == 0 && run.out.startsWith("intact\t2 downloads\t7 audit events"), run.out + run.err);
+        QVERIFY(!runDirectly({path}, {"UPDATE downloads SET host = 'again'"}));
+        const QVector<Archive::Event> events = Archive::Store::open({path}, &error)->events(std::nullopt, &error);
+        QCOMPARE(events.value(4).details, QJsonObject({{"from", 1}, {"to", 2}}));
+        QCOMPARE(events.value(5).kind, Archive::EventKind::TriggersRestored);
+    }
+
+    // A server stopped with SIGSTOP: the caller's event loop keeps turning while a call waits,
+    // each call gives up within about 10 s, and a read still writes its file, then exits 1.
+    void silentServer()
+    {
+        const Archive::Location archive = freshArchive("postgresql");
+        QString error;
+        const auto store = Archive::Store::open(archive, &error);
+        QVERIFY2(store, qPrintable(error));
+        store->setAnswerWhileWaiting(true);
+        const auto resume = qScopeGuard([this] { postgres.pause(false); });
+        QVERIFY(postgres.pause(true));
+        QElapsedTimer sinceTick, waited;
+        qint64 longestStall = 0, id = -1;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { longestStall = qMax(longestStall, sinceTick.restart()); });
+        QEventLoop loop;
+        QTimer::singleShot(0, [&] {
+            waited.start();
+            id = store->storeDownload(campaignStatus({}, 640), "x", &error);
+            loop.quit();
+        });
+        sinceTick.start(), ticker.start(20);
+        loop.exec();
+        longestStall = qMax(longestStall, sinceTick.elapsed());
+        QVERIFY2(id == 0 && error.contains("did not answer within 10 s") && waited.elapsed() < 15000, qPrintable(error));
+        QVERIFY2(longestStall < 200, qPrintable(QString::number(longestStall)));
+        QVERIFY(!store->logEvent(Archive::EventKind::ReportWritten, 0, {}, &error) && error.contains("since an earlier call"));
+
+        ScratchDirectory dir;
+        auto logger = startLogger(dir.path(), frozenLogger(1, 1000));
+        waited.start();
+        const Run run = runCli({"read", "--port", logger->linkPath(), "-o", "out.tsv", "--archive", archive.url}, dir.path());
+        QVERIFY2(run.exitCode == 1 && waited.elapsed() < 15000 && QFile::exists(dir.filePath("out.tsv")), run.err);
+    }
+
+    // 8 programs appending at once: every event kept, the chain one line.
+    void manyWriters_data() { engineRows(); }
+    void manyWriters()
+    {
+        QFETCH(QString, engine);
+        const Archive::Location archive = freshArchive(engine);
+        QString error;
+        QVERIFY2(Archive::Store::open(archive, &error)->storeDownload(campaignStatus({}, 640), "x", &error) == 1, qPrintable(error));
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int i = 0; i < 8; ++i) {
+            writers.push_back(std::make_unique<QProcess>());
+            writers.back()->setWorkingDirectory(files.path());
+            writers.back()->start("sh", {"-c", QString("for n in 1 2 3 4 5; do '%1' archive export 1 -o w%2.tsv --archive '%3' || exit 1; done")
+                                                   .arg(VANTOREL_CLI).arg(i).arg(archive.url)});
+        }
+        for (const auto &writer : writers)
+            QVERIFY2(writer->waitForFinished(300000) && writer->exitCode() == 0, writer->readAllStandardError());
+        const Run run = runCli({"archive", "verify", "--archive", archive.url}, files.path());
+        QVERIFY2(run.exitCode == 0 && run.out.startsWith("intact\t1 downloads\t41 audit events"), run.out + run.err);
     }
 
     void faultsAreToldClearly_data()
@@ -217,8 +329,8 @@ private slots:
         QTest::addColumn<QString>("engine");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("SQLite: newer schema") << "sqlite" << "newer" << "has schema version 2, newer than this program knows (1)";
-        QTest::newRow("PostgreSQL: newer schema") << "postgresql" << "newer" << "has schema version 2, newer than this program knows (1)";
+        QTest::newRow("SQLite: newer schema") << "sqlite" << "newer" << "has schema version 3, newer than this program knows (2)";
+        QTest::newRow("PostgreSQL: newer schema") << "postgresql" << "newer" << "has schema version 3, newer than this program knows (2)";
         QTest::newRow("SQLite: no archive file") << "sqlite" << "garbage" << "is damaged or is no archive";
         QTest::newRow("SQLite: another writer") << "sqlite" << "busy" << "is busy: another program has been writing to it";
         QTest::newRow("PostgreSQL: wrong password") << "postgresql" << "password" << "refused the login of postgres";
@@ -240,7 +352,7 @@ private slots:
             QVERIFY(writer.open() && QSqlQuery(writer).exec("BEGIN IMMEDIATE"));
         }
         if (fault == "newer")
-            QVERIFY(runDirectly(archive, {"UPDATE schema_version SET version = 2"}));
+            QVERIFY(runDirectly(archive, {"UPDATE schema_version SET version = 3"}));
         QFile garbage(files.filePath("garbage"));
         if (fault == "garbage")
             QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')) && garbage.flush());
@@ -253,7 +365,7 @@ private slots:
             QVERIFY(!Archive::Store::open(fault == "garbage" ? Archive::Location{garbage.fileName()} : archive, &error));
         QVERIFY2(error.contains(message), qPrintable(error));
         if (fault == "newer")
-            QVERIFY(runDirectly(archive, {"SELECT version FROM schema_version WHERE version = 2"}));
+            QVERIFY(runDirectly(archive, {"SELECT version FROM schema_version WHERE version = 3"}));
         writer.close(), writer = QSqlDatabase();
         QSqlDatabase::removeDatabase("writer");
     }

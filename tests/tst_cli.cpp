@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlQuery>
+#include <QCryptographicHash>
 #include <QTest>
 
 #include <atomic>
@@ -46,6 +48,26 @@ QStringList filesIn(const QString &directory)
     return QDir(directory).entryList(QDir::Files | QDir::Hidden);
 }
 
+// An attacker's edit of the archived image, its hash to match, the trigger out of the way.
+bool editArchivedImage(const QString &path)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "attacker");
+        db.setDatabaseName(path);
+        QSqlQuery q(db);
+        ok = db.open() && q.exec("DROP TRIGGER downloads_no_update") && q.exec("SELECT image FROM downloads") && q.next();
+        QByteArray image = q.value(0).toByteArray();
+        image[0] = char(image[0] ^ 0x55);
+        q.finish();
+        ok = ok && q.prepare("UPDATE downloads SET image = ?, image_sha256 = ?");
+        q.addBindValue(image), q.addBindValue(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+        ok = ok && q.exec();
+    }
+    QSqlDatabase::removeDatabase("attacker");
+    return ok;
+}
+
 } // namespace
 
 class tst_Cli : public QObject
@@ -68,6 +90,8 @@ private slots:
         QTest::newRow("dozing logger") << 1 << 2 << 64000 << "out.tsv" << true << "";
         QTest::newRow("archive failing") << 1 << 2 << 1000 << "out.tsv" << false << "blocked";
         QTest::newRow("read again") << 3 << 2 << 1000 << "out.tsv" << false << "again";
+        QTest::newRow("archived image edited with its hash") << 3 << 2 << 1000 << "out.tsv" << false << "edited";
+        QTest::newRow("read again, last block changed") << 3 << 2 << 1000 << "out.tsv" << false << "changed";
     }
 
     void readWritesTheWindowFile()
@@ -88,6 +112,8 @@ private slots:
             args << "-o" << output;
         if (archiveBlocked)
             args << "--archive" << dir.filePath("blocker/archive.sqlite"), QFile(dir.filePath("blocker")).open(QIODevice::WriteOnly);
+        if (archive == "edited")
+            args << "--archive" << dir.filePath("own.sqlite");
         std::atomic<bool> finished{false};
         std::thread dozer([&] {
             const auto blockReads = [](sim::SimulatedLogger &l) {
@@ -100,13 +126,21 @@ private slots:
                 logger->withLogger([](sim::SimulatedLogger &l) { l.setSleeping(true); });
         });
         Run run = runCli(args, dir.path());
-        if (archive == "again") {
-            logger->withLogger([](sim::SimulatedLogger &l) { l.addRecords(60); });
+        const bool edited = archive == "edited" && editArchivedImage(dir.filePath("own.sqlite"));
+        if (archive == "again" || archive == "edited" || archive == "changed") {
+            logger->withLogger([&](sim::SimulatedLogger &l) {
+                if (archive == "changed")
+                    l.memory()[900] ^= 0xFF;
+                l.addRecords(60);
+            });
             run = runCli(args, dir.path());
         }
         finished = true;
         dozer.join();
+        QVERIFY2(run.err.contains("the audit trail does not vouch for the archived download 1") == edited, run.err);
         QCOMPARE(run.err.contains("records written to out.tsv (60 new since the last download, 384 bytes read)"), archive == "again");
+        // After a changed block forced the full read, every record counts as new.
+        QCOMPARE(run.err.contains("out.tsv (310 new, the whole memory read: the last archived block differs"), archive == "changed");
         QVERIFY2(run.exitCode == int(archiveBlocked), run.err.constData());
         QCOMPARE(run.err.contains("the export file was written, but the archive step failed"), archiveBlocked);
         const QStringList files = filesIn(dir.path()).filter(".tsv");   // a temporary file too
@@ -167,10 +201,21 @@ private slots:
         QVERIFY(!requestLog(*logger).join(',').contains("w "));
     }
 
-    // The user not in the device's group, the first-day trap on Linux (root cannot meet it).
-    void portPermissionHint()
+    // The user not in the device's group, the first-day trap on Linux (root cannot meet it);
+    // Qt words a port another program holds as a permission error too.
+    void portFailureHint_data()
     {
-        QVERIFY(Device::openFailureText("ttyS0", "Permission denied").endsWith("'dialout' on Debian)"));
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("permission") << "Permission denied" << "'dialout' on Debian)";
+        QTest::newRow("held by another program") << "Permission error while locking the device" << "(busy: another program holds the port)";
+    }
+
+    void portFailureHint()
+    {
+        QFETCH(QString, reason);
+        QFETCH(QString, ending);
+        QVERIFY2(Device::openFailureText("ttyS0", reason).endsWith(ending), qPrintable(Device::openFailureText("ttyS0", reason)));
     }
 
     // Where `read -o` writes (see RefusingPlaces): nothing there before is replaced or altered

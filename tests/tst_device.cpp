@@ -20,6 +20,7 @@ struct Attached {
     explicit Attached(const sim::LoggerConfig &config)
         : logger(startLogger(dir.path(), config))
     {
+        port.setTimeoutBase(150);   // the requests counted must not be retries of late answers
         port.openPort(logger->linkPath());
     }
     QList<sim::LoggedRequest> requests()

@@ -4,6 +4,7 @@
 #include "downloaddriver.h"
 #include "alarms.h"
 #include "metrics.h"
+#include "portwatcher.h"
 #include "quantities.h"
 
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -79,6 +81,15 @@ Reply get(const QString &url, const QByteArray &verb = "GET")
     return r;
 }
 
+// The value of the first sample whose line starts with `prefix`; -1 when there is none.
+double sample(const QByteArray &body, const QByteArray &prefix)
+{
+    for (const QByteArray &line : body.split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(line.lastIndexOf(' ') + 1).toDouble();
+    return -1;
+}
+
 bool scrapeShows(quint16 port, const QByteArray &line, int timeoutMs = 30000)
 {
     return waitFor([&] { return get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(line); }, timeoutMs);
@@ -133,15 +144,22 @@ private slots:
     {
         QFETCH(int, type);
         QFETCH(QList<LiveValue>, values);
-        Station::PortReading up{"ttyUSB0", true, {}, values, QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC)};
+        Station::PortReading up;
+        up.port = "ttyUSB0", up.up = true, up.values = values, up.readAt = QDateTime::fromSecsSinceEpoch(1796626679, Qt::UTC);
         up.status.address = 0x12345, up.status.deviceType = quint8(type), up.status.version = 12;
         up.status.usedBytes = 4004, up.status.recordSize = 4, up.status.freeMemoryPercent = 96;
-        const Station::PortReading down{"ttyUSB1", false, up.status, values, {}};
+        // Its clock 90 s ahead of the station's local time, its battery at the top of "low".
+        const QDateTime local = up.readAt.toLocalTime();
+        up.status.loggerTime = QDateTime(local.date(), local.time(), Qt::UTC).addSecs(90);
+        up.batteryRead = true, up.status.batteryCode = 3;
+        Station::PortReading down = up;
+        down.port = "ttyUSB1", down.up = false, down.readAt = {};
         const QString text = QString::fromUtf8(Station::metricsText({up, down}));
         QFETCH(QStringList, lines);
         lines << "vantorel_up{port=\"ttyUSB0\"} 1" << "vantorel_up{port=\"ttyUSB1\"} 0"
               << "vantorel_records_stored{serial=\"00012345\"} 1001" << "vantorel_memory_free_ratio{serial=\"00012345\"} 0.96"
-              << "vantorel_last_reading_timestamp_seconds{serial=\"00012345\"} 1796626679";
+              << "vantorel_last_reading_timestamp_seconds{serial=\"00012345\"} 1796626679"
+              << "vantorel_battery_level{serial=\"00012345\"} 3" << "vantorel_clock_offset_seconds{serial=\"00012345\"} 90";
         for (const QString &line : std::as_const(lines))
             QVERIFY2(text.split('\n').contains(line), qPrintable(line + "\n" + text));
         QFETCH(QString, absent);
@@ -152,16 +170,17 @@ private slots:
         for (const QString &line : text.split('\n', Qt::SkipEmptyParts)) {
             if (line.startsWith('#'))
                 continue;
-            const QString name = line.section('{', 0, 0);
+            const QString name = line.section('{', 0, 0).section(' ', 0, 0);
             QVERIFY2(text.contains("# HELP " + name + " ") && text.contains("# TYPE " + name + " "), qPrintable(line));
-            QCOMPARE(line.section('}', 1).split(' ', Qt::SkipEmptyParts).size(), 1);
+            QCOMPARE((line.contains('}') ? line.section('}', 1) : line.section(' ', 1)).split(' ', Qt::SkipEmptyParts).size(), 1);
         }
     }
 
     // The shipped dashboard and alerting rules query only metrics the station exposes.
     void shippedQueriesNameExposedMetrics()
     {
-        Station::PortReading all{"ttyUSB0", true, {}, {}, QDateTime::currentDateTimeUtc()};
+        Station::PortReading all;
+        all.port = "ttyUSB0", all.up = true, all.readAt = QDateTime::currentDateTimeUtc();
         for (const Quantity &q : liveQuantities())
             all.values.append({q.name, 1, "", 0, true});
         Station::AlarmSnapshot alarms;
@@ -181,16 +200,9 @@ private slots:
             QVERIFY2(exposed.contains(m.captured()), qPrintable(m.captured()));
     }
 
-    void serveFollowsItsLoggers_data()
-    {
-        QTest::addColumn<bool>("unplug");   // else the logger falls silent
-        QTest::newRow("logger falls silent and answers again") << false;
-        QTest::newRow("adapter pulled out and plugged in again") << true;
-    }
-
+    // A logger falls silent and answers again (re-plugs: replugAndSwapBackUpAtOnce).
     void serveFollowsItsLoggers()
     {
-        QFETCH(bool, unplug);
         ScratchDirectory dir;
         Loggers loggers = startLoggers(dir.path(), {3, 1});
         const quint16 port = freePort();
@@ -208,10 +220,11 @@ private slots:
         QCOMPARE(get(QStringLiteral("http://127.0.0.1:%1/config").arg(port)).status, 404);
 
         const auto silent = [&](bool on) { loggers[1]->withLogger([on](sim::SimulatedLogger &l) { l.faults().silent = on; }); };
-        unplug ? loggers[1]->unplug() : silent(true);
+        silent(true);
         QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + b.toUtf8() + "\"} 0"));
-        QVERIFY(!get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("serial=\"00022222\""));
-        unplug ? loggers[1]->replug() : silent(false);
+        // Its readings go; what was counted of it (its download) stays.
+        QVERIFY(!get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("_celsius{channel=\"1\",serial=\"00022222\"}"));
+        silent(false);
         QVERIFY(scrapeShows(port, "vantorel_temperature_celsius{channel=\"1\",serial=\"00022222\"} 21.5"));
         QVERIFY(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains("vantorel_up{port=\"" + a.toUtf8() + "\"} 1"));
         // Another logger in the cradle of the first, its adapter left plugged in: told as found.
@@ -228,6 +241,10 @@ private slots:
         QVERIFY(serve->waitForFinished(10000));
         QCOMPARE(serve->exitStatus(), QProcess::NormalExit);
         QCOMPARE(serve->exitCode(), 0);
+        // Found once, told when it stopped and when it answered again.
+        told += serve->readAllStandardError();
+        QCOMPARE(told.count("logger 00022222 (Temperature) on " + b.toUtf8()), 1);
+        QVERIFY2(told.contains("logger 00022222 on " + b.toUtf8() + " stopped answering\n") && told.contains("logger 00022222 on " + b.toUtf8() + " answers again\n"), told.constData());
 
         // The logger found at start was downloaded into the directory, as a single read writes it.
         const QStringList plugged = QDir(dir.filePath("plug")).entryList({"00011111_*"}, QDir::Files);
@@ -311,6 +328,194 @@ private slots:
         QVERIFY2(out.contains(loggers[0]->linkPath().toUtf8() + "\tTemp/Hygro\t00011111\n"), out.constData());
         QFETCH(QByteArray, shown);
         QVERIFY2(out.contains(loggers[1]->linkPath().toUtf8() + shown), out.constData());
+    }
+
+    void replugAndSwapBackUpAtOnce_data()
+    {
+        QTest::addColumn<bool>("swap");      // else the same logger comes back
+        QTest::addColumn<bool>("inPlace");   // the other logger behind a port that stays open
+        QTest::newRow("quick re-plug") << false << false;
+        QTest::newRow("another logger on the same path") << true << false;
+        QTest::newRow("another logger, the port left open") << true << true;
+    }
+
+    void replugAndSwapBackUpAtOnce()
+    {
+        QFETCH(bool, swap);
+        QFETCH(bool, inPlace);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        sim::PtyLogger &a = *loggers[0];
+        sim::LoggerConfig other = frozenLogger(1, 4000);
+        other.address = 0x22222;
+        sim::PtyLogger b(a.linkPath(), other);
+        const quint16 port = freePort();
+        QDir(dir.path()).mkdir("plug");
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QString::number(port), "--interval", "1",
+                                                  "--download-on-plug", "plug"}, loggers, dir.path()));
+        QVERIFY(scrapeShows(port, "vantorel_up{port=\"" + a.linkPath().toUtf8() + "\"} 1"));
+        const sim::LoggerConfig first = a.read<sim::LoggerConfig>([](sim::SimulatedLogger &l) { return l.config(); });
+        const auto downloaded = [&](const QString &serial) { return !QDir(dir.filePath("plug")).entryList({serial + "_*"}, QDir::Files).isEmpty(); };
+        QVERIFY(waitFor([&] { return downloaded("00011111"); }, 30000));
+        bool onA = true;
+        for (int round = 0; round < 5; ++round) {
+            // Out for 0.05 to 0.3 s: often between two looks of the port watcher.
+            if (!inPlace) {
+                onA ? a.unplug() : b.stop();
+                QTest::qWait(50 + 80 * round);
+            }
+            onA = swap ? !onA : onA;
+            const double pluggedAt = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+            if (inPlace)
+                a.withLogger([&](sim::SimulatedLogger &l) { l = sim::SimulatedLogger(l.config().address == other.address ? first : other); });
+            else
+                QVERIFY(onA ? (a.replug(), true) : b.start());
+            const QByteArray serial = onA ? "00011111" : "00022222";
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(waitFor([&] {
+                return sample(get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body,
+                              "vantorel_last_reading_timestamp_seconds{serial=\"" + serial + "\"}") >= pluggedAt - 1;
+            }, 30000));
+            // 3 s is the target at --interval 1; the bound leaves room for a loaded machine.
+            QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+        }
+        // The logger now on the path is downloaded, also when it came on a path already open.
+        QVERIFY(waitFor([&] { return downloaded(onA ? "00011111" : "00022222"); }, 30000));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+    }
+
+    void serveTellsAndCountsFailures()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        sim::PtyLogger &a = *loggers[0];
+        a.unplug();
+        const QString file = dir.filePath("notaport");
+        QVERIFY(writeText(file, "text"));
+        qputenv("VANTOREL_EXTRA_PORTS", (a.linkPath() + ":" + file).toUtf8());
+        const quint16 port = freePort();
+        QDir(dir.path()).mkdir("plug");
+        QProcess serve;
+        serve.setWorkingDirectory(dir.path());
+        serve.start(QStringLiteral(VANTOREL_CLI), {"serve", "--listen", QString::number(port), "--interval", "1", "--download-on-plug", "plug"});
+        qunsetenv("VANTOREL_EXTRA_PORTS");
+        const QByteArray errors = "vantorel_port_errors_total{port=\"" + file.toUtf8() + "\",reason=\"not_serial\"} ";
+        QVERIFY(scrapeShows(port, errors + "1"));
+        // Plugged again (a new file behind the path): opened at once, counted, not told again.
+        QVERIFY(writeText(file + ".new", "text") && QFile::remove(file) && QFile::rename(file + ".new", file));
+        QVERIFY(scrapeShows(port, errors + "2"));
+
+        // A download that cannot write its file is tried again, and counted both ways.
+        QVERIFY(QDir(dir.filePath("plug")).removeRecursively());
+        a.replug();
+        QVERIFY(scrapeShows(port, "vantorel_downloads_total{result=\"failed\",serial=\"00011111\"} 1"));
+        QVERIFY(QDir(dir.path()).mkdir("plug"));
+        QVERIFY(scrapeShows(port, "vantorel_downloads_total{result=\"ok\",serial=\"00011111\"} 1"));
+        QCOMPARE(QDir(dir.filePath("plug")).entryList({"00011111_*"}, QDir::Files).size(), 1);
+        const QByteArray page = get(QStringLiteral("http://127.0.0.1:%1/").arg(port)).body;
+        QVERIFY2(page.contains("temperature 21.5") && page.contains(QDate::currentDate().toString(Qt::ISODate).toUtf8()), page.constData());
+        serve.terminate();
+        QVERIFY(serve.waitForFinished(10000));
+        const QByteArray told = serve.readAllStandardError();
+        QCOMPARE(told.count("cannot open the port " + file.toUtf8() + ": "), 1);
+        QVERIFY2(told.contains("(not a serial port)"), told.constData());
+    }
+
+    void lossyLineStaysUp()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        loggers[0]->withLogger([](sim::SimulatedLogger &l) { l.faults().corruptByteRate = 0.01, l.faults().dropAnswerRate = 0.02; });
+        const quint16 port = freePort();
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QString::number(port), "--interval", "0.5"}, loggers, dir.path()));
+        const QByteArray up = "vantorel_up{port=\"" + loggers[0]->linkPath().toUtf8() + "\"} ";
+        QVERIFY(scrapeShows(port, up + "1"));
+        int down = 0;
+        for (int scrape = 0; scrape < 200; ++scrape, QTest::qWait(100))
+            down += get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).body.contains(up + "0");
+        // A lost answer is asked again within the interval: the logger is up in 99 % of scrapes.
+        QVERIFY2(down <= 2, qPrintable(QString::number(down)));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+        QVERIFY(!serve->readAllStandardError().contains("stopped answering"));
+    }
+
+    void sigtermJoinsEveryWorker()
+    {
+        ScratchDirectory dir;
+        // One logger in a long download on a paced line, one port that never answers.
+        Loggers loggers = startLoggers(dir.path(), {3, 1});
+        loggers[1]->withLogger([](sim::SimulatedLogger &l) { l.faults().silent = true; });
+        sim::LineConfig line;
+        line.baudRate = 115200;
+        sim::LoggerConfig slow = frozenLogger(7, 120000);
+        slow.address = 0x33333;
+        loggers.push_back(std::make_unique<sim::PtyLogger>(dir.filePath("slow"), slow, sim::FaultConfig(), line));
+        QVERIFY(loggers.back()->start());
+        QDir(dir.path()).mkdir("plug");
+        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QString::number(freePort()), "--interval", "1",
+                                                  "--download-on-plug", "plug"}, loggers, dir.path()));
+        QVERIFY(waitFor([&] { return loggers[2]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }) > 2000; }, 30000));
+        serve->terminate();
+        QVERIFY(serve->waitForFinished(10000));
+        // Exit status 1 when a worker did not end within 2 s.
+        QCOMPARE(serve->exitCode(), 0);
+        QCOMPARE(QDir(dir.filePath("plug")).entryList({"00033333_*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void watcherSeesPathComeBackBetweenLooks()
+    {
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3});
+        qputenv("VANTOREL_EXTRA_PORTS", loggers[0]->linkPath().toUtf8());
+        std::unique_ptr<PortWatcher> watcher(PortWatcher::forStation({}, nullptr, 200));
+        QSignalSpy removed(watcher.get(), &PortWatcher::portRemoved), attached(watcher.get(), &PortWatcher::portAttached);
+        // Gone and back before the watcher looks again: a new device behind the same path.
+        loggers[0]->unplug();
+        loggers[0]->replug();
+        QTRY_COMPARE_WITH_TIMEOUT(attached.count(), 1, 10000);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(attached.at(0).at(0).toString(), loggers[0]->linkPath());
+        qunsetenv("VANTOREL_EXTRA_PORTS");
+    }
+
+    void namedPortLeavesOthersAlone_data()
+    {
+        QTest::addColumn<QStringList>("args");   // --port A follows
+        QTest::newRow("serve") << QStringList{"serve", "--interval", "1", "--listen", QString::number(freePort())};
+        QTest::newRow("ports --probe") << QStringList{"ports", "--probe"};
+        QTest::newRow("read --all") << QStringList{"read", "--all", "-d", "."};
+        QTest::newRow("ports") << QStringList{"ports"};
+    }
+
+    void namedPortLeavesOthersAlone()
+    {
+        QFETCH(QStringList, args);
+        ScratchDirectory dir;
+        Loggers loggers = startLoggers(dir.path(), {3, 1});
+        const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath();
+        std::unique_ptr<QProcess> cli(startCli(args + QStringList{"--port", a}, loggers, dir.path()));
+        if (args[0] == "serve") {
+            QByteArray told;
+            QVERIFY(waitFor([&] { return (told += cli->readAllStandardError()).contains("logger 00011111"); }, 30000));
+            // A bare port is told with the address it really listens on.
+            QVERIFY2(told.contains("serving http://127.0.0.1:" + args.last().toUtf8() + "/metrics"), told.constData());
+            cli->terminate();
+        }
+        QVERIFY(cli->waitForFinished(60000));
+        QCOMPARE(cli->exitCode(), 0);
+        const QByteArray out = cli->readAllStandardOutput();
+        if (args == QStringList{"ports"}) {
+            QVERIFY2(out.contains(a.toUtf8() + "\tused\tnamed with --port\n"), out.constData());
+            QVERIFY2(out.contains(b.toUtf8() + "\tnot used\tnot named with --port\n"), out.constData());
+        } else if (args[0] != "serve") {
+            QVERIFY2(out.contains(a.toUtf8()) && !out.contains(b.toUtf8()), out.constData());
+        }
+        // Not one byte went to the logger that was not named.
+        QCOMPARE(loggers[1]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }), quint64(0));
+        QVERIFY(loggers[0]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }) > 0 || args == QStringList{"ports"});
     }
 
     void alarmsFollowTheLiveValue()
