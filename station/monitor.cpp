@@ -223,8 +223,9 @@ void Monitor::leavePort(const QString &port)
         stopWorker(*found);
         found->loggerSeen = false;
     }
-    // The port given back is probed at once, if it is still there.
-    if (watcher && !previous.isEmpty() && previous != port && PortWatcher::stationPortNames(options.ports).contains(previous))
+    // The port given back is probed at once if the watcher, which lists only the station's
+    // ports, still lists it.
+    if (watcher && !previous.isEmpty() && previous != port && ports.value(previous).present)
         startWorker(previous);
 }
 

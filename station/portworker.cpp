@@ -99,8 +99,7 @@ void PortWorker::downloadIfDue(ManageSerialPort &port, const PortReading &readin
         return;
     const Cancelled cancelled = [this] { return stopping(); };
     DownloadReport report = downloadLogger(port, portName, reading.status,
-                                           DownloadTarget{options.downloadDirectory, options.archive, false}, cancelled,
-                                           progressTeller());
+                                           DownloadTarget{options.downloadDirectory, options.archive, false}, cancelled);
     report.seconds = since.elapsed() / 1000.0;
     if (report.outcome == DownloadOutcome::Read) {
         downloadedKey = key;
