@@ -1,3 +1,4 @@
+#include "fleetwindow.h"
 #include "mainwindow.h"
 #include "userdirectory.h"
 
@@ -33,6 +34,14 @@ int main(int argc, char *argv[])
         }
     }
     enterUserDirectoryIfAsked(application.arguments());
+    // `vantorel --fleet`: every attached logger, without the one-logger window.
+    if (application.arguments().contains(QStringLiteral("--fleet"))) {
+        auto fleet = std::make_unique<FleetWindow>();
+        fleet->show();
+        const int result = application.exec();
+        fleet.reset();
+        return result;
+    }
     // On the heap: the window holds a copy of the whole record memory.
     auto window = std::make_unique<MainWindow>(campaignFile);
     window->show();

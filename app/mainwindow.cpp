@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "connection.h"
+#include "fleetwindow.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
 #include "portaccess.h"
@@ -228,6 +229,9 @@ void MainWindow::com_open()
 
 void MainWindow::connection_closed()
 {
+    // The port chosen may be another one: the fleet window leaves that one alone now.
+    if (fleet)
+        fleet->leavePort(Device::configuredPort());
     // An operation that runs settles the window itself when it is over.
     if (state.situation == Situation::WaitingForDialog)
         settle(Situation::Polling, connectionDialog);

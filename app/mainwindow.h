@@ -5,8 +5,10 @@
 #include "windowstate.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class CampaignWindow;
+class FleetWindow;
 class QAction;
 class QCloseEvent;
 class QTimer;
@@ -82,6 +84,7 @@ private:
     void campaignDownloadCompleted(const QString &path);
     CampaignWindow *campaignWindow();
     void showArchive();   // the archive's downloads, one opens in the campaign window
+    void showFleet();     // every other attached logger; this window keeps its own port
 
     QTimer *timer;
     Ui::MainWindow *ui;
@@ -97,6 +100,7 @@ private:
     CampaignWindow *campaign = nullptr;
     QAction *showLastDownloadAction = nullptr;
     QString lastDownloadPath;
+    QPointer<FleetWindow> fleet;
 };
 
 #endif

@@ -6,6 +6,8 @@
 
 #include "archivedialog.h"
 #include "campaignwindow.h"
+#include "fleetwindow.h"
+#include "portaccess.h"
 
 #include <QFileDialog>
 #include <QMenu>
@@ -29,6 +31,21 @@ void MainWindow::setupCampaignMenu()
     open->setObjectName(QStringLiteral("actionOpenExportFile"));
     QAction *archive = menu->addAction(QStringLiteral("Archive..."), this, &MainWindow::showArchive);
     archive->setObjectName(QStringLiteral("actionArchive"));
+    QAction *fleetAction = menu->addAction(QStringLiteral("All loggers..."), this, &MainWindow::showFleet);
+    fleetAction->setObjectName(QStringLiteral("actionAllLoggers"));
+}
+
+void MainWindow::showFleet()
+{
+    if (!fleet) {
+        // Its own top-level window; its workers end when it closes, or with this window.
+        fleet = new FleetWindow(Device::configuredPort());
+        fleet->setAttribute(Qt::WA_DeleteOnClose);
+        connect(this, &QObject::destroyed, fleet, [window = fleet] { delete window; });
+    }
+    fleet->show();
+    fleet->raise();
+    fleet->activateWindow();
 }
 
 void MainWindow::showArchive()

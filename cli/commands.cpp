@@ -35,16 +35,6 @@ namespace {
 // after a fresh round of wake-ups.
 constexpr int BLOCK_RETRIES = 3;
 
-QString batteryName(quint8 code)
-{
-    switch (batteryLevel(code)) {
-    case BatteryLevel::VeryLow: return QStringLiteral("very low");
-    case BatteryLevel::Low: return QStringLiteral("low");
-    case BatteryLevel::Good: break;
-    }
-    return QStringLiteral("good");
-}
-
 QJsonObject statusJson(const QString &port, const LoggerStatus &s, const Device::LiveOutcome &live)
 {
     const int period = periodSeconds(s.periodCode);

@@ -153,9 +153,4 @@ void writeJson(const QJsonObject &object)
     writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
-QString liveLine(const QString &windowText)
-{
-    return windowText.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).join(QStringLiteral(", "));
-}
-
 } // namespace Cli

@@ -56,7 +56,6 @@ QJsonValue loggerTimeJson(const QDateTime &time);
 QJsonObject liveJson(const QList<LiveValue> &values);
 QJsonValue textOrNull(const QString &text);
 void writeJson(const QJsonObject &object);      // one compact line on standard output
-QString liveLine(const QString &windowText);   // the window's lines, joined by ", "
 
 } // namespace Cli
 

@@ -44,3 +44,14 @@ QString liveReadingText(const LoggerStatus &status, const LiveAnswers &answers, 
     const DeviceType *type = deviceTypeInfo(status.deviceType);
     return type ? type->liveText(liveValues(status, answers), current) : current;
 }
+
+QString liveLine(const QString &windowText)
+{
+    return windowText.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).join(QStringLiteral(", "));
+}
+
+QString liveValuesLine(quint8 deviceType, const QList<LiveValue> &values)
+{
+    const DeviceType *type = deviceTypeInfo(deviceType);
+    return type ? liveLine(type->liveText(values, QStringLiteral("-"))) : QStringLiteral("-");
+}

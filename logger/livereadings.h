@@ -48,4 +48,9 @@ QList<LiveValue> liveValues(const LoggerStatus &status, const LiveAnswers &answe
 // calibrationB is 0. Unknown types give `current` back.
 QString liveReadingText(const LoggerStatus &status, const LiveAnswers &answers, const QString &current);
 
+// The window's lines of a live reading on one line, joined by ", ".
+QString liveLine(const QString &windowText);
+// The values of one refresh of a logger of that type as liveLine shows them; "-" for none.
+QString liveValuesLine(quint8 deviceType, const QList<LiveValue> &values);
+
 #endif

@@ -78,6 +78,24 @@ QString batteryText(quint8 batteryCode)
     return QString();
 }
 
+QString batteryName(quint8 batteryCode)
+{
+    switch (batteryLevel(batteryCode)) {
+    case BatteryLevel::VeryLow: return QStringLiteral("very low");
+    case BatteryLevel::Low: return QStringLiteral("low");
+    case BatteryLevel::Good: break;
+    }
+    return QStringLiteral("good");
+}
+
+qint64 clockOffsetSeconds(const LoggerStatus &status, const QDateTime &pcTime)
+{
+    if (!status.loggerTime.isValid() || !pcTime.isValid())
+        return 0;
+    const QDateTime local = pcTime.toLocalTime();
+    return QDateTime(local.date(), local.time(), Qt::UTC).secsTo(status.loggerTime);
+}
+
 void completeStatus(LoggerStatus &status)
 {
     status.memorySizeCode = effectiveSizeCode(status.memorySizeCode);

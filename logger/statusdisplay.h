@@ -24,6 +24,11 @@ QString freeMemoryText(float percent);            // "87%"
 enum class BatteryLevel { VeryLow, Low, Good };
 BatteryLevel batteryLevel(quint8 batteryCode);    // 0..2 very low, 3 low, 4 and above good
 QString batteryText(quint8 batteryCode);          // rich text, may be empty
+QString batteryName(quint8 batteryCode);          // "very low", "low", "good"
+
+// The logger's clock minus the PC's at `pcTime`, in seconds; 0 when the logger's time is
+// unknown. The logger counts the PC's local wall time it was started with.
+qint64 clockOffsetSeconds(const LoggerStatus &status, const QDateTime &pcTime);
 
 // Completes the derived fields: memorySizeCode 0/255 -> 2, recordSize, memoryTop,
 // freeMemoryPercent and loggerTime. loggerTime is left invalid when the period code or

@@ -2,7 +2,7 @@
 # Sets up what is missing, builds, starts a simulated temperature and humidity logger and
 # opens VanTorel on it in a fresh working directory under run/. Without a display the
 # window runs on a virtual one (Xvfb) and a screenshot is saved after the first refreshes,
-# then one of the campaign window on that logger's download.
+# then one of the campaign window on that logger's download and one of the fleet window.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -65,3 +65,19 @@ pids+=($!)
 sleep "${VANTOREL_SCREENSHOT_DELAY:-5}"
 "$build/tools/vantorel-screenshot" "$session/campaign.png" 1000 720
 echo "Screenshot of the campaign window: $session/campaign.png"
+
+# The fleet window on four loggers of different types: the first one and three more.
+kill "${pids[-1]}" 2>/dev/null || true
+fleet_ports="$port"
+for spec in "1 2001" "7 2002" "6 2003"; do
+    set -- $spec
+    "$build/sim/vantorel-logger-sim" "$session/ttyFLEET$2" --type "$1" --address "$2" --records 500 >>"$session/logger.log" 2>&1 &
+    pids+=($!)
+    fleet_ports="$fleet_ports:$session/ttyFLEET$2"
+done
+for _ in $(seq 50); do [ -e "$session/ttyFLEET2003" ] && break; sleep 0.1; done
+VANTOREL_EXTRA_PORTS="$fleet_ports" "$build/app/vantorel" --fleet >"$session/vantorel-fleet.log" 2>&1 &
+pids+=($!)
+sleep "${VANTOREL_SCREENSHOT_DELAY:-5}"
+"$build/tools/vantorel-screenshot" "$session/fleet.png" 1270 300
+echo "Screenshot of the fleet window: $session/fleet.png"

@@ -19,7 +19,7 @@ constexpr int BLOCK_RETRIES = 3;
 } // namespace
 
 DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, const LoggerStatus &status,
-                              const DownloadTarget &target, const Cancelled &cancelled)
+                              const DownloadTarget &target, const Cancelled &cancelled, const Progress &progress)
 {
     const QString &directory = target.directory;
     DownloadReport report;
@@ -29,7 +29,11 @@ DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, c
     report.file = directory.isEmpty() ? name : QDir(directory).filePath(name);
     int retriesLeft = BLOCK_RETRIES;
     Device::DownloadCallbacks callbacks;
-    callbacks.progress = [&retriesLeft](quint32, quint32) { retriesLeft = BLOCK_RETRIES; };
+    callbacks.progress = [&retriesLeft, &progress](quint32 done, quint32 total) {
+        retriesLeft = BLOCK_RETRIES;
+        if (progress)
+            progress(done, total);
+    };
     callbacks.cancelled = cancelled;
     callbacks.retryFailedBlock = [&] { return !(cancelled && cancelled()) && retriesLeft-- > 0; };
 

@@ -39,10 +39,13 @@ struct DownloadTarget {
     bool forceFull = false;
 };
 
+// Bytes of the record memory read so far, of those to read.
+using Progress = std::function<void(quint32 bytesRead, quint32 bytesToRead)>;
+
 // The download of the logger whose status was just read, through the archive: only what is
 // new is read when it holds the campaign. The archive is opened by the calling thread.
 DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, const LoggerStatus &status,
-                              const DownloadTarget &target, const Cancelled &cancelled);
+                              const DownloadTarget &target, const Cancelled &cancelled, const Progress &progress = {});
 
 // Opens each port, identifies its logger and downloads it, all at the same time.
 QList<DownloadReport> downloadAll(const QStringList &ports, const DownloadTarget &target, const Cancelled &cancelled);

@@ -45,6 +45,8 @@ void Monitor::start()
 
 void Monitor::startWorker(const QString &name)
 {
+    if (!left.isEmpty() && name == left)
+        return;
     Port &port = ports[name];
     // One worker per port: a new one waits for the old one to end.
     if (port.state != State::Idle) {
@@ -60,12 +62,15 @@ void Monitor::startWorker(const QString &name)
         Port &port = ports[name];
         const int step = qMin<int>(++port.silentProbes, int(std::size(REPROBE_S))) - 1;
         port.probeAtMs = uptime.elapsed() + REPROBE_S[step] * 1000LL;
+        emit portEmpty(name);
     });
     connect(worker, &PortWorker::openFailed, this, &Monitor::onOpenFailed);
     connect(worker, &PortWorker::downloaded, this, &Monitor::onDownloaded);
+    connect(worker, &PortWorker::downloadProgress, this, &Monitor::downloadProgress);
     // With the worker as context, a pending call goes with the worker when stop() deletes it.
     connect(worker, &QThread::finished, worker, [this, worker] { onFinished(worker); });
     worker->start();
+    emit portProbing(name);
 }
 
 void Monitor::onPolled(PortWorker *worker, const PortReading &reading)
@@ -156,15 +161,16 @@ void Monitor::onAttached(const QString &name)
 void Monitor::onRemoved(const QString &name)
 {
     auto found = ports.find(name);
-    if (found == ports.end())
-        return;
-    found->present = false;
-    found->restart = false;
-    if (found->loggerSeen && !found->lost && found->state == State::Running) {
-        found->lost = true;
-        emit loggerLost(name, found->last.status);
+    if (found != ports.end()) {
+        found->present = false;
+        found->restart = false;
+        if (found->loggerSeen && !found->lost && found->state == State::Running) {
+            found->lost = true;
+            emit loggerLost(name, found->last.status);
+        }
+        stopWorker(*found);
     }
-    stopWorker(*found);
+    emit portRemoved(name);
 }
 
 void Monitor::reprobe()
@@ -197,6 +203,30 @@ bool Monitor::stop(int ms)
     }
     stopping = running;
     return running.isEmpty();
+}
+
+bool Monitor::download(const QString &port, const DownloadTarget &target)
+{
+    PortWorker *worker = ports.value(port).worker;
+    if (!worker)
+        return false;
+    worker->requestDownload(target);
+    return true;
+}
+
+void Monitor::leavePort(const QString &port)
+{
+    const QString previous = left;
+    left = port;
+    auto found = ports.find(port);
+    if (found != ports.end()) {
+        stopWorker(*found);
+        found->loggerSeen = false;
+    }
+    // The port given back is probed at once if the watcher, which lists only the station's
+    // ports, still lists it.
+    if (watcher && !previous.isEmpty() && previous != port && ports.value(previous).present)
+        startWorker(previous);
 }
 
 PortReading Monitor::withCounts(const QString &name, const Port &port) const

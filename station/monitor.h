@@ -34,6 +34,16 @@ public:
     // Those, then the ports with only counts (a failed open): what /metrics and / show.
     QList<PortReading> metricReadings() const;
 
+    // Downloads the logger on `port` into `target` after its worker's poll under way; its
+    // progress and report come as signals. False when no worker owns the port.
+    bool download(const QString &port, const DownloadTarget &target);
+
+    // Another part of the program talks to `port` (empty: none): its worker, if any, is
+    // stopped and none is started there until the port is given back. Set before start()
+    // to keep the port untouched.
+    void leavePort(const QString &port);
+    QString leftPort() const { return left; }
+
 signals:
     // A logger the port had not shown (at start, plugged or swapped).
     void loggerFound(const QString &port, const LoggerStatus &status);
@@ -46,6 +56,14 @@ signals:
     void polled(const Station::PortReading &reading);
     // A port could not be opened; once per port and reason.
     void portError(const QString &port, const QString &reason, const QString &systemReason);
+    // A worker starts to look for a logger on the port.
+    void portProbing(const QString &port);
+    // Nothing answered the worker's first probe there; its thread has ended.
+    void portEmpty(const QString &port);
+    // The port went away (unplugged); its worker is stopping.
+    void portRemoved(const QString &port);
+    // During a download, at each new whole percent of the record memory read.
+    void downloadProgress(const QString &port, int percent);
 
 private:
     // A port where no logger answered is probed again after these pauses (then the last
@@ -87,6 +105,7 @@ private:
     QTimer *reprobeTimer = nullptr;
     QElapsedTimer uptime;
     bool stopped = false;
+    QString left;
 };
 
 } // namespace Station

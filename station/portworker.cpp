@@ -16,6 +16,8 @@ namespace Station {
 namespace {
 // Steps of the pause between polls: a stop request is seen within one.
 constexpr int PAUSE_STEP_MS = 100;
+// Polls a download asked for while the logger missed its last poll waits for.
+constexpr int DOWNLOAD_POLLS = 3;
 // A poll whose answers got lost is tried again this often, within its interval.
 constexpr int POLL_ATTEMPTS = 3;
 // Tries of each request of a poll: a line that loses an answer in five still gives every value.
@@ -50,6 +52,20 @@ PortReading PortWorker::pollOnce(ManageSerialPort &port, bool *answered)
     const auto plan = liveReadPlan(reading.status.deviceType);
     *answered = live.batteryRead && std::all_of(plan.begin(), plan.end(), [&](const LiveRead &r) { return live.answers.forRegister(r.reg).ok; });
     return reading;
+}
+
+void PortWorker::requestDownload(const DownloadTarget &target)
+{
+    const QMutexLocker lock(&requestMutex);
+    request = target;
+}
+
+std::optional<DownloadTarget> PortWorker::takeRequest()
+{
+    const QMutexLocker lock(&requestMutex);
+    std::optional<DownloadTarget> taken;
+    taken.swap(request);
+    return taken;
 }
 
 PortReading PortWorker::poll(ManageSerialPort &port, const QElapsedTimer &clock)
@@ -101,8 +117,13 @@ void PortWorker::downloadIfDue(ManageSerialPort &port, const PortReading &readin
 
 void PortWorker::pauseUntil(qint64 msFromStart, const QElapsedTimer &clock)
 {
-    // The event loop runs meanwhile: the port manager sees its port go away.
-    while (!stopping() && clock.elapsed() < msFromStart) {
+    // The event loop runs meanwhile: the port manager sees its port go away. A download
+    // asked for cuts the pause short.
+    const auto requested = [this] {
+        const QMutexLocker lock(&requestMutex);
+        return request.has_value();
+    };
+    while (!stopping() && !requested() && clock.elapsed() < msFromStart) {
         QEventLoop loop;
         QTimer::singleShot(int(qMin<qint64>(PAUSE_STEP_MS, msFromStart - clock.elapsed())), &loop, &QEventLoop::quit);
         loop.exec();
@@ -142,8 +163,45 @@ void PortWorker::run()
         seen = true;
         emit polled(reading);
         downloadIfDue(port, reading);
+        if (const std::optional<DownloadTarget> asked = takeRequest())
+            download(port, reading, *asked, clock);
         pauseUntil(options.intervalMs, clock);
     }
+}
+
+void PortWorker::download(ManageSerialPort &port, const PortReading &reading, const DownloadTarget &target,
+                          const QElapsedTimer &clock)
+{
+    // A poll that lost an answer is no silent logger: it is asked again before the download
+    // fails, on a port opened anew if that poll closed it.
+    PortReading current = reading;
+    for (int attempt = 0; attempt < DOWNLOAD_POLLS && !current.up && !stopping(); ++attempt) {
+        if (!port.isOpen() && !openPort(port, portName))
+            break;
+        bool answered = false;
+        current = pollOnce(port, &answered);
+    }
+    if (!current.up) {
+        DownloadReport report;
+        report.port = portName;
+        report.status = reading.status;
+        report.error = QStringLiteral("the logger does not answer; no file was written");
+        emit downloaded(report);
+        return;
+    }
+    DownloadReport report = downloadLogger(port, portName, current.status, target, [this] { return stopping(); }, progressTeller());
+    report.seconds = clock.elapsed() / 1000.0;
+    emit downloaded(report);
+}
+
+Progress PortWorker::progressTeller()
+{
+    // Told at each new whole percent only: a 128 KiB memory is 2048 blocks.
+    return [this, shown = -1](quint32 done, quint32 total) mutable {
+        const int percent = total ? int(quint64(done) * 100 / total) : 100;
+        if (percent != shown)
+            emit downloadProgress(portName, shown = percent);
+    };
 }
 
 } // namespace Station

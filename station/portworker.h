@@ -8,7 +8,10 @@
 #include "loggerdownload.h"
 #include "metrics.h"
 
+#include <QMutex>
 #include <QThread>
+
+#include <optional>
 
 namespace Station {
 
@@ -27,6 +30,10 @@ public:
     PortWorker(const QString &port, const WorkerOptions &options, QObject *parent = nullptr);
     QString port() const { return portName; }
 
+    // Downloads the logger into `target` after the poll under way, from any thread. A
+    // request while one waits replaces it.
+    void requestDownload(const DownloadTarget &target);
+
 signals:
     // After each poll once a logger answered on the port (up or not).
     void polled(const Station::PortReading &reading);
@@ -35,6 +42,8 @@ signals:
     // The port could not be opened: the system's reason.
     void openFailed(const QString &port, const QString &systemReason);
     void downloaded(const Station::DownloadReport &report);
+    // During a download, at each new whole percent of the record memory read.
+    void downloadProgress(const QString &port, int percent);
 
 protected:
     void run() override;
@@ -46,9 +55,15 @@ private:
     void downloadIfDue(ManageSerialPort &port, const PortReading &reading);
     bool stopping() const { return isInterruptionRequested(); }
     void pauseUntil(qint64 msFromStart, const QElapsedTimer &clock);
+    std::optional<DownloadTarget> takeRequest();
+    void download(ManageSerialPort &port, const PortReading &reading, const DownloadTarget &target,
+                  const QElapsedTimer &clock);
+    Progress progressTeller();
 
     const QString portName;
     const WorkerOptions options;
+    mutable QMutex requestMutex;
+    std::optional<DownloadTarget> request;
     // The logger of this plug that was downloaded (serial number and campaign), and when a
     // failed download is tried again.
     QString downloadedKey;
