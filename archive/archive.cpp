@@ -1,5 +1,6 @@
 #include "archive.h"
 
+#include "account.h"
 #include "archiveschema.h"
 #include "clock.h"
 #include "devicetypes.h"
@@ -63,17 +64,6 @@ QString hex(const QByteArray &bytes)
 QByteArray sha256(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
-
-// The account on this computer, as the system tells it to programs; its home folder's name last.
-QString userName()
-{
-    for (const char *variable : {"USER", "LOGNAME", "USERNAME"}) {
-        const QString name = qEnvironmentVariable(variable);
-        if (!name.isEmpty())
-            return name;
-    }
-    return QDir::home().dirName();
 }
 
 // A download row's columns in their stored order, each with its key in the event that
@@ -505,7 +495,7 @@ static bool openOn(Store::Private &p, const Location &location, QString *error)
     p.name = QStringLiteral("vantorel-archive-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     p.postgres = location.isPostgres();
     p.where = location.display();
-    p.user = userName();
+    p.user = accountName();
     const QString driver = p.postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     const auto refuse = [error](const QString &message) {
         if (error)

@@ -1,5 +1,6 @@
 #include "campaignwindow.h"
 
+#include "account.h"
 #include "archivedcampaign.h"
 #include "campaignchartview.h"
 #include "clock.h"
@@ -434,7 +435,7 @@ void CampaignWindow::exportSignedReportDialog()
     Signing::SignatureRequest request;
     request.meaning = Signing::meaningFromName(dialog.meaning()).value_or(Signing::Meaning::Review);
     request.reason = dialog.reason();
-    request.account = Signing::accountName();
+    request.account = accountName();
     request.at = Clock::now().toLocalTime();
     const SignOutcome outcome = writeSignedReport(Archive::Location::fromSettings(), dialog.output(), data, stats,
                                                   subject, *credentials, request, error);

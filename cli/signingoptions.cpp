@@ -1,5 +1,6 @@
 #include "signingoptions.h"
 
+#include "account.h"
 #include "cli.h"
 #include "clock.h"
 #include "session.h"
@@ -132,7 +133,7 @@ int signingRequest(const QCommandLineParser &args, Signing::SignatureRequest &re
         return fail(Failure, error);
     request.meaning = *meaning;
     request.reason = args.value(QStringLiteral("reason"));
-    request.account = Signing::accountName();
+    request.account = accountName();
     request.at = Clock::now().toLocalTime();
     return Success;
 }

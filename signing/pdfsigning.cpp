@@ -2,8 +2,6 @@
 
 #include "credentials.h"
 
-#include <QDir>
-
 #include <podofo/podofo.h>
 
 #include <openssl/cms.h>
@@ -235,16 +233,6 @@ std::optional<Meaning> meaningFromName(const QString &name)
     if (index < 0)
         return std::nullopt;
     return Meaning(index);
-}
-
-QString accountName()
-{
-    for (const char *variable : {"USER", "LOGNAME", "USERNAME"}) {
-        const QString name = qEnvironmentVariable(variable);
-        if (!name.isEmpty())
-            return name;
-    }
-    return QDir::home().dirName();
 }
 
 QString timeWithOffset(const QDateTime &time)

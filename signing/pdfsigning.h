@@ -32,9 +32,6 @@ struct SignatureRequest {
     QDateTime at;         // local time, shown with its UTC offset
 };
 
-// The login on this computer, as the system tells it to programs.
-QString accountName();
-
 // "2026-12-07 16:40:12 UTC+01:00"
 QString timeWithOffset(const QDateTime &time);
 // The lines of a visible block: printed name, account, time with offset, meaning, reason.

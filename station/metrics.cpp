@@ -92,16 +92,6 @@ qint64 clockOffsetSeconds(const PortReading &p)
     return stationAsLogger.secsTo(p.status.loggerTime);
 }
 
-QString batteryWord(quint8 code)
-{
-    switch (batteryLevel(code)) {
-    case BatteryLevel::VeryLow: return QStringLiteral("very low");
-    case BatteryLevel::Low: return QStringLiteral("low");
-    case BatteryLevel::Good: break;
-    }
-    return QStringLiteral("good");
-}
-
 std::string utf8(const QString &text)
 {
     return text.toStdString();
@@ -221,7 +211,7 @@ QByteArray indexPage(const QList<PortReading> &ports)
         const QDateTime download = p.downloads.value(p.status.address).last;
         const QString cells = QStringList{p.port, serial, model, p.up ? QStringLiteral("answering") : QStringLiteral("not answering"),
                                           p.up ? values.join(QStringLiteral(", ")) : dash,
-                                          p.up && p.batteryRead ? batteryWord(p.status.batteryCode) : dash,
+                                          p.up && p.batteryRead ? batteryName(p.status.batteryCode) : dash,
                                           p.readAt.isValid() ? p.readAt.toLocalTime().toString(Qt::ISODate) : dash,
                                           p.up && download.isValid() ? download.toLocalTime().toString(Qt::ISODate) : dash}
                                   .join(QChar(0x1F));
