@@ -69,8 +69,8 @@ echo "Screenshot of the campaign window: $session/campaign.png"
 # The fleet window on four loggers of different types: the first one and three more.
 kill "${pids[-1]}" 2>/dev/null || true
 fleet_ports="$port"
-for spec in "1 2001" "7 2002" "6 2003"; do
-    set -- $spec
+for logger in "1 2001" "7 2002" "6 2003"; do
+    set -- $logger
     "$build/sim/vantorel-logger-sim" "$session/ttyFLEET$2" --type "$1" --address "$2" --records 500 >>"$session/logger.log" 2>&1 &
     pids+=($!)
     fleet_ports="$fleet_ports:$session/ttyFLEET$2"
