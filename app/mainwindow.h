@@ -1,6 +1,7 @@
 #ifndef VANTOREL_MAINWINDOW_H
 #define VANTOREL_MAINWINDOW_H
 
+#include "campaigndownload.h"
 #include "loggerdevice.h"
 #include "windowstate.h"
 
@@ -66,6 +67,7 @@ private:
     void clearStatusLabels();
     // Campaign download
     Outcome downloadCampaign();
+    static QString stepText(Archive::DownloadStep step);
     bool openExportFile();
     void discardExportFile();
     void setupFullReadAction();
@@ -96,7 +98,6 @@ private:
     QString exportError;
     QString archiveError;         // the last download's archive step failed: why
     QAction *fullReadAction = nullptr;
-    Device::RecordMemory recordMemory;
     CampaignWindow *campaign = nullptr;
     QAction *showLastDownloadAction = nullptr;
     QString lastDownloadPath;

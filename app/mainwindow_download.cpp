@@ -3,9 +3,8 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "archiveddownload.h"
+#include "campaigndownload.h"
 #include "clock.h"
-#include "exportdownload.h"
 #include "exportfile.h"
 #include "loggerstatus.h"
 #include "manageserialport.h"
@@ -74,50 +73,60 @@ MainWindow::Outcome MainWindow::downloadCampaign()
     progress.show();
     progress.setValue(0);
 
-    const auto stopped = [&] { return progress.wasCanceled() || state.quitting; };
-    Device::DownloadCallbacks callbacks;
+    Archive::DownloadCallbacks callbacks;
     callbacks.progress = [&](quint32 bytesRead, quint32 bytesToRead) {
         progress.setValue(int(qMin<quint64>(100, quint64(bytesRead) * 100 / bytesToRead)));
     };
-    callbacks.cancelled = stopped;
-    callbacks.retryFailedBlock = [&] {
+    bool writing = false;
+    callbacks.cancelled = [&] {
+        // While the file is written no transaction runs the event loop: the window does.
+        if (writing)
+            QCoreApplication::processEvents();
+        return progress.wasCanceled() || state.quitting;
+    };
+    callbacks.retrying = [&](quint32) {
         if (!askRetryCom(&progress, state))
             return false;
         if (!portManager->isOpen())
             Device::reopenConfiguredPort(*portManager);
         return true;
     };
-    QString openError;
-    const std::unique_ptr<Archive::Store> store = Archive::openStore(Archive::Location::fromSettings(), &openError);
-    const Archive::ReadReport report = Archive::readThroughArchive(*portManager, loggerStatus, store.get(),
-                                                                   fullReadAction->isChecked(), recordMemory, callbacks);
-    if (report.result != Device::DownloadResult::Complete) {
-        discardExportFile();
-        return Outcome::Cancelled;
-    }
-    archiveError = openError.isEmpty() ? report.archiveError : openError;
-    const auto keepGoing = [&] {
-        QCoreApplication::processEvents();
-        return !stopped();
+    callbacks.step = [&](Archive::DownloadStep step) {
+        writing = step == Archive::DownloadStep::WritingFile;
+        progress.setLabelText(stepText(step));
     };
-    switch (Device::saveExport(*exportFile, loggerStatus, recordMemory, keepGoing)) {
-    case Device::SaveResult::Saved:
-        campaignDownloadCompleted(exportFile->target());
-        discardExportFile();
+    // The user decides each new round of wake-ups: no budget.
+    const Archive::DownloadPolicy policy{fullReadAction->isChecked(), -1};
+    const Archive::CampaignDownload done = Archive::downloadCampaign(*portManager, loggerStatus, *exportFile,
+                                                                     Archive::Location::fromSettings(), nullptr, policy, callbacks);
+    const QString chosen = exportFile->target();
+    discardExportFile();
+    switch (done.outcome) {
+    case Archive::FileOutcome::Written:
         break;
-    case Device::SaveResult::Stopped:
-        discardExportFile();
-        return Outcome::Cancelled;
-    case Device::SaveResult::WriteFailed:
+    case Archive::FileOutcome::FileFailed:
         // The system's reason, the last flush's included; an earlier file of that name is kept.
-        exportError = exportFile->errorMessage();
-        discardExportFile();
+        exportError = done.error;
         return Outcome::WriteFailed;
+    case Archive::FileOutcome::LineFailed:
+    case Archive::FileOutcome::Interrupted:
+        return Outcome::Cancelled;
     }
-    if (archiveError.isEmpty())
-        Archive::logExportWritten(store.get(), loggerStatus, QFileInfo(lastDownloadPath).absoluteFilePath(),
-                                  report.downloadId, &archiveError);
+    campaignDownloadCompleted(chosen);
+    archiveError = done.archiveError;
     return Outcome::Complete;
+}
+
+QString MainWindow::stepText(Archive::DownloadStep step)
+{
+    switch (step) {
+    case Archive::DownloadStep::OpeningArchive: return QStringLiteral("Opening the archive...");
+    case Archive::DownloadStep::ReadingLogger: return QStringLiteral("Data transfer in progress...");
+    case Archive::DownloadStep::StoringDownload: return QStringLiteral("Storing the download in the archive...");
+    case Archive::DownloadStep::WritingFile: return QStringLiteral("Writing the file...");
+    case Archive::DownloadStep::RecordingFile: return QStringLiteral("Recording the file in the archive...");
+    }
+    return QString();
 }
 
 void MainWindow::setupFullReadAction()

@@ -2,12 +2,11 @@
 
 #include "cli.h"
 
-#include "archiveddownload.h"
+#include "campaigndownload.h"
 #include "archiveoptions.h"
 #include "clock.h"
 #include "codecs.h"
 #include "devicetypes.h"
-#include "exportdownload.h"
 #include "exportfile.h"
 #include "loggerdevice.h"
 #include "outputfile.h"
@@ -30,10 +29,6 @@
 namespace Cli {
 
 namespace {
-
-// A block that still fails after its own attempts is tried again this many times, each
-// after a fresh round of wake-ups.
-constexpr int BLOCK_RETRIES = 3;
 
 QJsonObject statusJson(const QString &port, const LoggerStatus &s, const Device::LiveOutcome &live)
 {
@@ -88,42 +83,6 @@ bool confirmed(const QString &question)
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// The record memory through the archive, with the progress on a terminal and a bounded
-// number of retries.
-int readMemory(Session &session, const LoggerStatus &s, Archive::Store *store, bool full,
-               Device::RecordMemory &memory, Archive::ReadReport &report)
-{
-    const bool showProgress = isTerminal(2);
-    int retriesLeft = BLOCK_RETRIES;
-    quint32 failedAt = 0;
-    Device::DownloadCallbacks callbacks;
-    callbacks.progress = [&](quint32 done, quint32 total) {
-        retriesLeft = BLOCK_RETRIES;
-        failedAt = done;
-        if (showProgress)
-            std::fprintf(stderr, "\rreading the record memory: %u of %u bytes", unsigned(qMin(done, total)), unsigned(total));
-    };
-    callbacks.cancelled = &interrupted;
-    callbacks.retryFailedBlock = [&] {
-        if (interrupted() || retriesLeft == 0)
-            return false;
-        --retriesLeft;
-        if (showProgress)
-            std::fputc('\n', stderr);
-        message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
-        return true;
-    };
-    report = Archive::readThroughArchive(session.port(), s, store, full, memory, callbacks);
-    if (showProgress)
-        std::fputc('\n', stderr);
-    if (report.result == Device::DownloadResult::GaveUp && !interrupted())
-        return fail(Failure, QStringLiteral("the block at byte %1 could not be read after %2 rounds of wake-ups; no file was written")
-                                 .arg(failedAt).arg(BLOCK_RETRIES));
-    if (report.result != Device::DownloadResult::Complete || interrupted())
-        return fail(Failure, QStringLiteral("interrupted; no file was written"));
-    return Success;
-}
-
 // How much of the download was new, and how it was read, for the line that ends it.
 QString newPart(const Archive::ReadReport &report)
 {
@@ -142,21 +101,35 @@ int openOutput(std::unique_ptr<OutputFile> &out, const QString &target)
     return out->open(QIODevice::WriteOnly) ? Success : fail(FileError, QStringLiteral("cannot write ") + out->errorMessage());
 }
 
-// Put in place only once the whole memory was read and written; an interruption or a
-// failure leaves an earlier file of that name as it was.
-int saveExport(OutputFile &out, const LoggerStatus &s, const Device::RecordMemory &memory, const QString &news)
+// The progress on a terminal, and a word before each new round of wake-ups.
+Archive::DownloadCallbacks readCallbacks()
 {
-    switch (Device::saveExport(out, s, memory, [] { return !interrupted(); })) {
-    case Device::SaveResult::Saved:
-        message(QStringLiteral("%1 records written to %2 (%3)")
-                    .arg(Device::exportRecords(memory))
-                    .arg(out.target() == QLatin1String("-") ? QStringLiteral("standard output") : out.target(), news));
-        return Success;
-    case Device::SaveResult::Stopped:
-        return fail(Failure, out.target() == QLatin1String("-") ? QStringLiteral("interrupted") : QStringLiteral("interrupted; no file was written"));
-    case Device::SaveResult::WriteFailed: break;
+    const bool showProgress = isTerminal(2);
+    Archive::DownloadCallbacks callbacks;
+    if (showProgress)
+        callbacks.progress = [](quint32 done, quint32 total) {
+            std::fprintf(stderr, "\rreading the record memory: %u of %u bytes", unsigned(qMin(done, total)), unsigned(total));
+        };
+    callbacks.cancelled = &interrupted;
+    callbacks.retrying = [showProgress](quint32 failedAt) {
+        if (showProgress)
+            std::fputc('\n', stderr);
+        message(QStringLiteral("no answer for the block at byte %1: waking the logger and trying again").arg(failedAt));
+        return true;
+    };
+    return callbacks;
+}
+
+int readFailure(const Archive::CampaignDownload &done, const OutputFile &out)
+{
+    switch (done.outcome) {
+    case Archive::FileOutcome::Written: break;
+    case Archive::FileOutcome::FileFailed: return fail(FileError, QStringLiteral("cannot write ") + done.error);
+    case Archive::FileOutcome::LineFailed: return fail(Failure, done.error);
+    case Archive::FileOutcome::Interrupted:
+        return fail(Failure, out.target() == QLatin1String("-") ? QStringLiteral("interrupted") : done.error);
     }
-    return fail(FileError, QStringLiteral("cannot write ") + out.errorMessage());
+    return Success;
 }
 
 } // namespace
@@ -262,21 +235,16 @@ int read(const QCommandLineParser &args)
     if (!out)
         if (int code = openOutput(out, proposedExportFileName(s.address, Clock::now())))
             return code;
-    QString archiveError;
-    const std::unique_ptr<Archive::Store> store = Archive::openStore(location, &archiveError);
-    Device::RecordMemory memory;
-    Archive::ReadReport report;
-    if (int code = readMemory(session, s, store.get(), args.isSet(QStringLiteral("full")), memory, report))
+    const Archive::CampaignDownload done = Archive::downloadCampaign(
+        session.port(), s, *out, location, nullptr, Archive::DownloadPolicy{args.isSet(QStringLiteral("full"))}, readCallbacks());
+    if (isTerminal(2))
+        std::fputc('\n', stderr);   // ends the progress line
+    if (int code = readFailure(done, *out))
         return code;
-    if (int code = saveExport(*out, s, memory, newPart(report)))
-        return code;
-    if (archiveError.isEmpty())
-        archiveError = report.archiveError;
-    const QString file = out->target() == QLatin1String("-") ? QStringLiteral("standard output") : QFileInfo(out->target()).absoluteFilePath();
-    if (archiveError.isEmpty())
-        Archive::logExportWritten(store.get(), s, file, report.downloadId, &archiveError);
-    if (!archiveError.isEmpty())
-        return fail(Failure, QStringLiteral("the export file was written, but the archive step failed: ") + archiveError);
+    message(QStringLiteral("%1 records written to %2 (%3)").arg(done.records)
+                .arg(out->target() == QLatin1String("-") ? done.file : out->target(), newPart(done.read)));
+    if (!done.archiveError.isEmpty())
+        return fail(Failure, QStringLiteral("the export file was written, but the archive step failed: ") + done.archiveError);
     return Success;
 }
 

@@ -1,8 +1,7 @@
 #include "loggerdownload.h"
 
-#include "archiveddownload.h"
+#include "campaigndownload.h"
 #include "clock.h"
-#include "exportdownload.h"
 #include "exportfile.h"
 #include "manageserialport.h"
 #include "outputfile.h"
@@ -14,69 +13,45 @@
 namespace Station {
 
 namespace {
-// Rounds of wake-ups for a block that keeps failing, as vantorel-cli read allows.
-constexpr int BLOCK_RETRIES = 3;
+
+DownloadOutcome outcomeOf(Archive::FileOutcome outcome)
+{
+    switch (outcome) {
+    case Archive::FileOutcome::Written: return DownloadOutcome::Read;
+    case Archive::FileOutcome::LineFailed: return DownloadOutcome::LineFailed;
+    case Archive::FileOutcome::Interrupted: return DownloadOutcome::Interrupted;
+    case Archive::FileOutcome::FileFailed: return DownloadOutcome::FileFailed;
+    }
+    return DownloadOutcome::Interrupted;
+}
+
 } // namespace
 
 DownloadReport downloadLogger(ManageSerialPort &port, const QString &portName, const LoggerStatus &status,
                               const DownloadTarget &target, const Cancelled &cancelled, const Progress &progress)
 {
-    const QString &directory = target.directory;
     DownloadReport report;
     report.port = portName;
     report.status = status;
     const QString name = proposedExportFileName(status.address, Clock::now());
-    report.file = directory.isEmpty() ? name : QDir(directory).filePath(name);
-    int retriesLeft = BLOCK_RETRIES;
-    Device::DownloadCallbacks callbacks;
-    callbacks.progress = [&retriesLeft, &progress](quint32 done, quint32 total) {
-        retriesLeft = BLOCK_RETRIES;
-        if (progress)
-            progress(done, total);
-    };
-    callbacks.cancelled = cancelled;
-    callbacks.retryFailedBlock = [&] { return !(cancelled && cancelled()) && retriesLeft-- > 0; };
-
-    // The one place where a station reads a logger's campaign and writes its file. The file
-    // is created first: a directory that cannot be written costs no download.
+    report.file = target.directory.isEmpty() ? name : QDir(target.directory).filePath(name);
+    // Created first: a directory that cannot be written costs no download.
     OutputFile out(report.file);
     if (!out.open(QIODevice::WriteOnly)) {
         report.outcome = DownloadOutcome::FileFailed;
         report.error = QStringLiteral("cannot write ") + out.errorMessage();
         return report;
     }
-    // An archive that cannot be opened costs the download nothing: a full read, then a word.
-    QString archiveError;
-    const std::unique_ptr<Archive::Store> store = Archive::openStore(target.archive, &archiveError);
-    Device::RecordMemory memory;
-    const Archive::ReadReport read = Archive::readThroughArchive(port, status, store.get(), target.forceFull, memory, callbacks);
-    const Device::DownloadResult result = read.result;
-    if (result != Device::DownloadResult::Complete || (cancelled && cancelled())) {
-        report.outcome = result == Device::DownloadResult::GaveUp ? DownloadOutcome::LineFailed : DownloadOutcome::Interrupted;
-        report.error = result == Device::DownloadResult::GaveUp ? QStringLiteral("the logger stopped answering; no file was written")
-                                                                 : QStringLiteral("interrupted; no file was written");
-        return report;
-    }
-    switch (Device::saveExport(out, status, memory, [&cancelled] { return !(cancelled && cancelled()); })) {
-    case Device::SaveResult::Saved:
-        report.outcome = DownloadOutcome::Read;
-        report.records = Device::exportRecords(memory);
-        report.newRecords = store ? read.newRecords : report.records;
-        if (archiveError.isEmpty())
-            archiveError = read.archiveError;
-        if (archiveError.isEmpty())
-            Archive::logExportWritten(store.get(), status, QFileInfo(report.file).absoluteFilePath(), read.downloadId, &archiveError);
-        report.archiveError = archiveError;
-        break;
-    case Device::SaveResult::Stopped:
-        report.outcome = DownloadOutcome::Interrupted;
-        report.error = QStringLiteral("interrupted; no file was written");
-        break;
-    case Device::SaveResult::WriteFailed:
-        report.outcome = DownloadOutcome::FileFailed;
-        report.error = QStringLiteral("cannot write ") + out.errorMessage();
-        break;
-    }
+    Archive::DownloadCallbacks callbacks;
+    callbacks.progress = progress;
+    callbacks.cancelled = cancelled;
+    const Archive::CampaignDownload done = Archive::downloadCampaign(
+        port, status, out, target.archive, nullptr, Archive::DownloadPolicy{target.forceFull}, callbacks);
+    report.outcome = outcomeOf(done.outcome);
+    report.records = done.records;
+    report.newRecords = done.newRecords;
+    report.error = done.outcome == Archive::FileOutcome::FileFailed ? QStringLiteral("cannot write ") + done.error : done.error;
+    report.archiveError = done.archiveError;
     return report;
 }
 
