@@ -175,6 +175,8 @@ int serve(const QCommandLineParser &args)
         return code;
     Station::MetricsServer server([&monitor] { return monitor.metricReadings(); });
     server.setWebConfig(web);
+    if (mqtt)
+        server.setMqttFailureSource([publisher = mqtt.get()] { return publisher->failures(); });
     if (!server.listen(address, httpPort, &error))
         return fail(Usage, QStringLiteral("cannot listen on %1: %2 (another program may use that port; choose another with --listen)")
                                .arg(listen, error));

@@ -1,8 +1,8 @@
 #ifndef VANTOREL_EXPORTDOWNLOAD_H
 #define VANTOREL_EXPORTDOWNLOAD_H
 
-// The export file of a downloaded record memory, written whole or not at all. Shared by
-// vantorel-cli read and the station.
+// The export file of a downloaded record memory, written whole or not at all, for the
+// download routine of every front end (archive/campaigndownload.h).
 
 #include "loggerdevice.h"
 

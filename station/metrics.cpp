@@ -179,7 +179,7 @@ void addAlarms(Families &families, const AlarmSnapshot &snapshot)
 
 } // namespace
 
-QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms)
+QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms, std::optional<quint64> mqttFailures)
 {
     Families families;
     for (const PortReading &p : ports)
@@ -192,6 +192,9 @@ QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *ala
     addCounts(families, ports);
     if (alarms)
         addAlarms(families, *alarms);
+    if (mqttFailures)
+        families.counter("vantorel_mqtt_errors_total", "Connections to the MQTT broker that failed, and links to it lost.", {})
+            .Increment(double(*mqttFailures));
     return QByteArray::fromStdString(families.text());
 }
 

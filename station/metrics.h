@@ -13,6 +13,8 @@
 #include <QMetaType>
 #include <QString>
 
+#include <optional>
+
 namespace Station {
 
 // The downloads of one logger the station made.
@@ -44,7 +46,9 @@ inline constexpr char METRICS_CONTENT_TYPE[] = "text/plain; version=0.0.4; chars
 // Every metric with its HELP and TYPE; a port that is not up shows vantorel_up 0 alone (and
 // its counts). The counts of every port are summed by serial number and in all. With
 // `alarms`, their state, limits and failures too.
-QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms = nullptr);
+// `mqttFailures`, when the station publishes over MQTT: its failed connections and lost links.
+QByteArray metricsText(const QList<PortReading> &ports, const AlarmSnapshot *alarms = nullptr,
+                       std::optional<quint64> mqttFailures = std::nullopt);
 
 // A short HTML page: each logger's live values, battery, last reading and last download,
 // and the link to /metrics.

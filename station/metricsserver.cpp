@@ -59,10 +59,9 @@ void MetricsServer::setLimits(const GuardLimits &newLimits)
 
 QByteArray MetricsServer::metricsBody()
 {
-    if (!alarmSource)
-        return metricsText(source());
-    const AlarmSnapshot alarms = alarmSource();
-    return metricsText(source(), &alarms);
+    const std::optional<AlarmSnapshot> alarms = alarmSource ? std::optional(alarmSource()) : std::nullopt;
+    const std::optional<quint64> mqtt = mqttFailureSource ? std::optional(mqttFailureSource()) : std::nullopt;
+    return metricsText(source(), alarms ? &*alarms : nullptr, mqtt);
 }
 
 MetricsServer::Page MetricsServer::page(const QByteArray &path, const QByteArray &authorization)

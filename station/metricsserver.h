@@ -40,6 +40,8 @@ public:
     quint16 serverPort() const;
     // What /metrics shows of the alarms, when the station watches any.
     void setAlarmSource(std::function<AlarmSnapshot()> alarms) { alarmSource = std::move(alarms); }
+    // Its MQTT failures, when the station publishes over MQTT.
+    void setMqttFailureSource(std::function<quint64()> failures) { mqttFailureSource = std::move(failures); }
 
     // The page for a request of `path` with this Authorization header: status, type, body.
     struct Page { int status = 200; QByteArray type, body; bool challenge = false; };
@@ -51,6 +53,7 @@ private:
 
     Source source;
     std::function<AlarmSnapshot()> alarmSource;
+    std::function<quint64()> mqttFailureSource;
     WebConfig web;
     GuardLimits limits;
     std::unique_ptr<QAbstractHttpServer> http;

@@ -235,6 +235,7 @@ void MqttPublisher::send(const MqttMessage &message)
 
 void MqttPublisher::tell(const QString &kind, const QString &text)
 {
+    ++failureCount;
     if (told.contains(kind))
         return;
     told.insert(kind);

@@ -35,6 +35,8 @@ public:
     void stop(int ms);
 
     void follow(const Station::PortReading &reading);
+    // Connections that failed and links lost since start, each one (told or not).
+    quint64 failures() const { return failureCount; }
 
 signals:
     // A failure of the link to the broker, told once until the next connection.
@@ -59,12 +61,13 @@ private:
     void setOnline(Logger &logger, bool online);
     void checkSilence();
     void send(const MqttMessage &message);
-    void tell(const QString &kind, const QString &text);
+    void tell(const QString &kind, const QString &text);   // a failure: counted, told once a kind
     QString brokerName() const;
 
     const MqttSettings settings;
     struct mosquitto *client = nullptr;
     bool isConnected = false;
+    std::atomic<quint64> failureCount{0};    // read by the metrics page
     std::atomic<bool> closedCleanly{false};   // set by the client's thread, for stop() to wait on
     QMap<QString, Logger> loggers;       // by serial number
     QSet<QString> told;

@@ -289,6 +289,9 @@ private slots:
         QVERIFY(waitFor([&] { return metrics(http).contains("vantorel_up{"); }, 30000));
         QByteArray err;
         QVERIFY(waitFor([&] { return (err += serve->readAllStandardError()).contains(told.toUtf8()); }));
+        // Told once, and counted each time.
+        const double failures = sample(metrics(http), "vantorel_mqtt_errors_total ");
+        QVERIFY2(told.isEmpty() ? failures == 0 : failures >= 1, qPrintable(QString::number(failures)));
         serve->terminate();
         QVERIFY(serve->waitForFinished(10000));
         QCOMPARE(serve->exitCode(), 0);
