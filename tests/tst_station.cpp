@@ -500,6 +500,38 @@ private slots:
         qunsetenv("VANTOREL_EXTRA_PORTS");
     }
 
+    void defaultPortsAreUsbAdaptersAndExtraPaths_data()
+    {
+        QTest::addColumn<QStringList>("extra");   // VANTOREL_EXTRA_PORTS
+        QTest::addColumn<QStringList>("named");   // --port
+        QTest::addColumn<QStringList>("chosen");  // as `ports` lists them
+        const QString usb = "ttyUSB0\tused\tUSB serial adapter", uart = "ttyS0\tnot used\tnot a USB serial adapter (a built-in "
+                                                                             "port or console: name it with --port)";
+        QTest::newRow("by default") << QStringList() << QStringList() << QStringList{usb, uart};
+        QTest::newRow("extra paths, one absent") << QStringList{"/tmp/pty1", "/tmp/gone"} << QStringList()
+            << QStringList{usb, uart, "/tmp/pty1\tused\tnamed in VANTOREL_EXTRA_PORTS",
+                           "/tmp/gone\tnot used\tnamed in VANTOREL_EXTRA_PORTS, but absent"};
+        QTest::newRow("the UART by its location in the extra paths") << QStringList{"/dev/ttyS0"} << QStringList()
+            << QStringList{usb, "ttyS0\tused\tnamed in VANTOREL_EXTRA_PORTS"};
+        QTest::newRow("the UART named") << QStringList{"/tmp/pty1"} << QStringList{"ttyS0"}
+            << QStringList{"ttyUSB0\tnot used\tnot named with --port", "ttyS0\tused\tnamed with --port",
+                           "/tmp/pty1\tnot used\tnot named with --port"};
+        QTest::newRow("named by location, one absent") << QStringList() << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB9"}
+            << QStringList{"ttyUSB0\tused\tnamed with --port", "ttyS0\tnot used\tnot named with --port",
+                           "/dev/ttyUSB9\tnot used\tnamed with --port, but absent"};
+    }
+
+    void defaultPortsAreUsbAdaptersAndExtraPaths()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(QStringList, named);
+        const QList<PortDescription> system{{"ttyUSB0", "/dev/ttyUSB0", true}, {"ttyS0", "/dev/ttyS0", false}};
+        QStringList chosen;
+        for (const PortChoice &c : choosePorts(system, extra, named, [](const QString &path) { return path == "/tmp/pty1"; }))
+            chosen << c.name + '\t' + (c.used ? "used" : "not used") + '\t' + c.why;
+        QTEST(chosen, "chosen");
+    }
+
     void namedPortLeavesOthersAlone_data()
     {
         QTest::addColumn<QStringList>("args");   // --port A follows
