@@ -874,8 +874,12 @@ static bool repairTriggersOn(Store::Private *d, QStringList *restored, QString *
     return d->commit(error);
 }
 
-// The thread that owns a store's connection. A call that timed out leaves it stuck in the
-// driver: it is then left to end by itself, and the store fails every later call at once.
+// How often a waiting call looks whether its thread was asked to stop.
+constexpr int STOP_CHECK_MS = 20;
+
+// The thread that owns a store's connection. A call that timed out or was given up at a stop
+// leaves it stuck in the driver: it is then left to end by itself, and the store fails every
+// later call at once.
 struct Store::Runner {
     QThread *thread = nullptr;
     QObject *context = nullptr;   // lives in `thread`: calls are queued to it
@@ -930,6 +934,13 @@ R Store::call(std::function<R(Private &, QString *)> job, QString *error, R fail
         report(QStringLiteral("the archive %1 has not answered since an earlier call (it was given up)").arg(runner->where));
         return failed;
     }
+    // A thread asked to stop (a station's port worker at SIGTERM) does not wait for a server
+    // gone silent: the call is given up as one that timed out.
+    const auto stopAsked = [] { return QThread::currentThread()->isInterruptionRequested(); };
+    if (stopAsked()) {
+        report(QStringLiteral("the archive %1 was not asked: stopping").arg(runner->where));
+        return failed;
+    }
     const auto pending = std::make_shared<Pending>();
     QMetaObject::invokeMethod(runner->context, [pending, job, d = d] {
         QString jobError;
@@ -945,9 +956,9 @@ R Store::call(std::function<R(Private &, QString *)> job, QString *error, R fail
     const bool answering = runner->answer && QThread::currentThread()->loopLevel() > 0;
     QDeadlineTimer deadline(timeoutMs);
     QMutexLocker lock(&pending->mutex);
-    while (!pending->finished && !deadline.hasExpired()) {
+    while (!pending->finished && !deadline.hasExpired() && !stopAsked()) {
         if (!answering) {
-            pending->done.wait(&pending->mutex, deadline);
+            pending->done.wait(&pending->mutex, QDeadlineTimer(qMin<qint64>(STOP_CHECK_MS, deadline.remainingTime())));
             continue;
         }
         pending->done.wait(&pending->mutex, 10);
@@ -957,7 +968,9 @@ R Store::call(std::function<R(Private &, QString *)> job, QString *error, R fail
     }
     if (!pending->finished) {
         runner->stuck = true;
-        report(QStringLiteral("the archive %1 did not answer within %2 s (it was given up)").arg(runner->where).arg(timeoutMs / 1000));
+        report(deadline.hasExpired()
+                   ? QStringLiteral("the archive %1 did not answer within %2 s (it was given up)").arg(runner->where).arg(timeoutMs / 1000)
+                   : QStringLiteral("the archive %1 was given up: stopping").arg(runner->where));
         return failed;
     }
     report(pending->error);

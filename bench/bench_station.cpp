@@ -4,8 +4,9 @@
 // Then vantorel-cli serve on 32 loggers polled every second: its share of one core and its
 // resident memory (targets: under 10 %, under 100 MB), the time of a scrape of /metrics
 // (target: well under 50 ms); then a soak (BENCH_SOAK_S seconds, default 180) in which a
-// logger is pulled out for 0.05 to 0.3 s, or swapped for another, every 20 to 40 s: memory,
-// threads and descriptors at its start and end (target: flat), and every logger up at the end.
+// logger is pulled out for 0.05 to 0.3 s, or swapped for another, every 20 to 40 s (BENCH_PLUG_S
+// to twice that): memory, threads and descriptors at its start, every 2 minutes and at its end
+// (target: flat), and every logger up at the end.
 
 #include "ptylogger.h"
 
@@ -182,6 +183,8 @@ void station(const QString &directory)
     out.flush();
 
     const int soakS = qEnvironmentVariableIsSet("BENCH_SOAK_S") ? qEnvironmentVariableIntValue("BENCH_SOAK_S") : 180;
+    // Seconds between plug events, from this to twice this: a short pause shows a leak per event sooner.
+    const int plugS = qEnvironmentVariableIsSet("BENCH_PLUG_S") ? qMax(1, qEnvironmentVariableIntValue("BENCH_PLUG_S")) : 20;
     const Usage first = usageOf(serve.processId());
     out << QStringLiteral("soak of %1 s, first: %2\n").arg(soakS).arg(usageText(first));
     out.flush();
@@ -190,8 +193,15 @@ void station(const QString &directory)
     int replugs = 0, swaps = 0;
     QElapsedTimer soak;
     soak.start();
+    qint64 shownAt = 0;
     while (soak.elapsed() < soakS * 1000LL) {
-        QThread::msleep(20000 + random.bounded(20000));
+        QThread::msleep(plugS * 1000 + random.bounded(plugS * 1000));
+        if (soak.elapsed() - shownAt >= 120000) {
+            shownAt = soak.elapsed();
+            out << QStringLiteral("soak at %1 s: %2 after %3 plug events\n").arg(shownAt / 1000).arg(usageText(usageOf(serve.processId())))
+                       .arg(replugs + swaps);
+            out.flush();
+        }
         const int i = random.bounded(LOGGERS);
         const bool swap = random.bounded(2) == 1;
         if (swapped[i])

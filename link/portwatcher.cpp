@@ -14,23 +14,22 @@
 
 namespace {
 
-struct SystemPorts {
-    QStringList all;
-    QStringList usb;               // those with a USB vendor id: adapters, not built-in UARTs
-};
-
-SystemPorts systemPorts()
+QList<PortDescription> systemPorts()
 {
-    SystemPorts ports;
+    QList<PortDescription> ports;
     const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos) {
-        if (ports.all.contains(info.portName()))
-            continue;
-        ports.all.append(info.portName());
-        if (info.hasVendorIdentifier())
-            ports.usb.append(info.portName());
-    }
+    for (const QSerialPortInfo &info : infos)
+        if (std::none_of(ports.cbegin(), ports.cend(), [&](const PortDescription &p) { return p.name == info.portName(); }))
+            ports.append({info.portName(), info.systemLocation(), info.hasVendorIdentifier()});
     return ports;
+}
+
+QStringList namesOf(const QList<PortDescription> &ports)
+{
+    QStringList names;
+    for (const PortDescription &port : ports)
+        names.append(port.name);
+    return names;
 }
 
 // Listing the system's ports walks all of sysfs (about 10 ms, twice a second). A device
@@ -84,36 +83,6 @@ QByteArray deviceIdentity(const QString &name)
 #endif
 }
 
-QList<PortChoice> choose(const SystemPorts &system, const QStringList &named)
-{
-    QList<PortChoice> choices;
-    const QStringList extra = extraPorts();
-    for (const QString &name : system.all) {
-        if (!named.isEmpty())
-            choices.append({name, named.contains(name), named.contains(name) ? QStringLiteral("named with --port")
-                                                                              : QStringLiteral("not named with --port")});
-        else if (system.usb.contains(name))
-            choices.append({name, true, QStringLiteral("USB serial adapter")});
-        else if (extra.contains(name))
-            choices.append({name, true, QStringLiteral("named in VANTOREL_EXTRA_PORTS")});
-        else
-            choices.append({name, false, QStringLiteral("not a USB serial adapter (a built-in port or console: name it with --port)")});
-    }
-    QStringList paths = named.isEmpty() ? extra : named;
-    for (const QString &path : paths) {
-        if (system.all.contains(path) || std::any_of(choices.cbegin(), choices.cend(), [&](const PortChoice &c) { return c.name == path; }))
-            continue;
-        const bool exists = QFileInfo::exists(path);
-        const QString source = named.isEmpty() ? QStringLiteral("named in VANTOREL_EXTRA_PORTS") : QStringLiteral("named with --port");
-        choices.append({path, exists, exists ? source : source + QStringLiteral(", but absent")});
-    }
-    if (!named.isEmpty())
-        for (const QString &path : extra)
-            if (!named.contains(path) && !system.all.contains(path) && QFileInfo::exists(path))
-                choices.append({path, false, QStringLiteral("not named with --port")});
-    return choices;
-}
-
 QStringList usedNames(const QList<PortChoice> &choices)
 {
     QStringList names;
@@ -123,14 +92,55 @@ QStringList usedNames(const QList<PortChoice> &choices)
     return names;
 }
 
+bool fileExists(const QString &path)
+{
+    return QFileInfo::exists(path);
+}
+
 } // namespace
+
+QList<PortChoice> choosePorts(const QList<PortDescription> &system, const QStringList &extra, const QStringList &named,
+                              const std::function<bool(const QString &path)> &exists)
+{
+    const auto names = [](const QStringList &paths, const PortDescription &port) {
+        return paths.contains(port.name) || (!port.systemLocation.isEmpty() && paths.contains(port.systemLocation));
+    };
+    QList<PortChoice> choices;
+    QStringList listed;            // the paths that name a listed port
+    for (const PortDescription &port : system) {
+        for (const QString &path : extra + named)
+            if (path == port.name || path == port.systemLocation)
+                listed.append(path);
+        if (!named.isEmpty())
+            choices.append({port.name, names(named, port), names(named, port) ? QStringLiteral("named with --port")
+                                                                               : QStringLiteral("not named with --port")});
+        else if (port.hasVendorId)
+            choices.append({port.name, true, QStringLiteral("USB serial adapter")});
+        else if (names(extra, port))
+            choices.append({port.name, true, QStringLiteral("named in VANTOREL_EXTRA_PORTS")});
+        else
+            choices.append({port.name, false, QStringLiteral("not a USB serial adapter (a built-in port or console: name it with --port)")});
+    }
+    const QString source = named.isEmpty() ? QStringLiteral("named in VANTOREL_EXTRA_PORTS") : QStringLiteral("named with --port");
+    for (const QString &path : named.isEmpty() ? extra : named) {
+        if (listed.contains(path))
+            continue;
+        listed.append(path);
+        const bool there = exists(path);
+        choices.append({path, there, there ? source : source + QStringLiteral(", but absent")});
+    }
+    for (const QString &path : extra)
+        if (!listed.contains(path) && exists(path)) {
+            listed.append(path);
+            choices.append({path, false, QStringLiteral("not named with --port")});
+        }
+    return choices;
+}
 
 PortWatcher::PortWatcher(QObject *parent, int intervalMs) : QObject(parent), timer(new QTimer(this))
 {
     systemStamp = deviceDirectoryStamp();
-    const SystemPorts system = ::systemPorts();
-    systemPorts = system.all;
-    usbPorts = system.usb;
+    systemPorts = ::systemPorts();
     known = currentNames();
     for (const QString &name : std::as_const(known))
         identities.insert(name, deviceIdentity(name));
@@ -152,14 +162,14 @@ PortWatcher *PortWatcher::forStation(const QStringList &named, QObject *parent, 
 
 QStringList PortWatcher::availablePortNames()
 {
-    QStringList names = ::systemPorts().all;
+    QStringList names = namesOf(::systemPorts());
     appendExisting(names, extraPorts());
     return names;
 }
 
 QList<PortChoice> PortWatcher::stationChoices(const QStringList &named)
 {
-    return choose(::systemPorts(), named);
+    return choosePorts(::systemPorts(), extraPorts(), named, fileExists);
 }
 
 QStringList PortWatcher::stationPortNames(const QStringList &named)
@@ -170,8 +180,8 @@ QStringList PortWatcher::stationPortNames(const QStringList &named)
 QStringList PortWatcher::currentNames()
 {
     if (stationOnly)
-        return usedNames(choose({systemPorts, usbPorts}, named));
-    QStringList names = systemPorts;
+        return usedNames(choosePorts(systemPorts, extraPorts(), named, fileExists));
+    QStringList names = namesOf(systemPorts);
     appendExisting(names, extraPorts());
     return names;
 }
@@ -181,9 +191,7 @@ void PortWatcher::poll()
     const QDateTime stamp = deviceDirectoryStamp();
     if (!stamp.isValid() || stamp != systemStamp) {
         systemStamp = stamp;
-        const SystemPorts system = ::systemPorts();
-        systemPorts = system.all;
-        usbPorts = system.usb;
+        systemPorts = ::systemPorts();
     }
     const QStringList now = currentNames();
     for (const QString &name : std::as_const(known))

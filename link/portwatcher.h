@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 class QTimer;
 
 // Which ports a command that talks to every logger at once opens. Never a built-in UART or
@@ -15,6 +17,19 @@ struct PortChoice {
     bool used = false;
     QString why;                   // why it is used, or why not
 };
+
+// A port as the system lists it.
+struct PortDescription {
+    QString name;                  // ttyUSB0, COM3
+    QString systemLocation;        // /dev/ttyUSB0
+    bool hasVendorId = false;      // a USB adapter; a built-in UART or console has none
+};
+
+// The choice alone, over what the system lists (`system`), the paths of VANTOREL_EXTRA_PORTS
+// (`extra`) and of --port (`named`); `exists` tells whether such a path is there. A path
+// names a listed port by its name or its location.
+QList<PortChoice> choosePorts(const QList<PortDescription> &system, const QStringList &extra, const QStringList &named,
+                              const std::function<bool(const QString &path)> &exists);
 
 // Plug and unplug notifications, which QtSerialPort lacks: the port enumeration is taken
 // about every 500 ms and compared with the previous one. A path whose device changed between
@@ -52,8 +67,7 @@ private:
     bool stationOnly = false;
     QStringList named;
     QDateTime systemStamp;
-    QStringList systemPorts;
-    QStringList usbPorts;
+    QList<PortDescription> systemPorts;
     QStringList known;
     QHash<QString, QByteArray> identities;
 };

@@ -442,8 +442,16 @@ private slots:
         QVERIFY(!serve->readAllStandardError().contains("stopped answering"));
     }
 
+    void sigtermJoinsEveryWorker_data()
+    {
+        QTest::addColumn<bool>("silentArchive");   // the downloads' archive accepts, then never answers
+        QTest::newRow("in a download") << false;
+        QTest::newRow("in the archive's connect") << true;
+    }
+
     void sigtermJoinsEveryWorker()
     {
+        QFETCH(bool, silentArchive);
         ScratchDirectory dir;
         // One logger in a long download on a paced line, one port that never answers.
         Loggers loggers = startLoggers(dir.path(), {3, 1});
@@ -455,13 +463,24 @@ private slots:
         loggers.push_back(std::make_unique<sim::PtyLogger>(dir.filePath("slow"), slow, sim::FaultConfig(), line));
         QVERIFY(loggers.back()->start());
         QDir(dir.path()).mkdir("plug");
-        std::unique_ptr<QProcess> serve(startCli({"serve", "--listen", QString::number(freePort()), "--interval", "1",
-                                                  "--download-on-plug", "plug"}, loggers, dir.path()));
-        QVERIFY(waitFor([&] { return loggers[2]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }) > 2000; }, 30000));
+        QTcpServer archive;
+        QVERIFY(archive.listen(QHostAddress::LocalHost));
+        const QStringList archiveArgs{"--archive", QStringLiteral("postgresql://vantorel@127.0.0.1:%1/vantorel").arg(archive.serverPort())};
+        std::unique_ptr<QProcess> serve(startCli(QStringList{"serve", "--listen", QString::number(freePort()), "--interval", "1",
+                                                             "--download-on-plug", "plug"} + (silentArchive ? archiveArgs : QStringList()),
+                                                 loggers, dir.path()));
+        if (silentArchive)
+            QVERIFY(waitFor([&] { return archive.hasPendingConnections(); }, 30000));
+        else
+            QVERIFY(waitFor([&] { return loggers[2]->read<quint64>([](sim::SimulatedLogger &l) { return l.bytesReceived(); }) > 2000; }, 30000));
+        QElapsedTimer stopping;
+        stopping.start();
         serve->terminate();
         QVERIFY(serve->waitForFinished(10000));
-        // Exit status 1 when a worker did not end within 2 s.
+        // Exit status 1 when a worker did not end within 2 s; the margin is for a loaded machine.
+        QCOMPARE(serve->exitStatus(), QProcess::NormalExit);
         QCOMPARE(serve->exitCode(), 0);
+        QVERIFY2(stopping.elapsed() < 4000, qPrintable(QString::number(stopping.elapsed())));
         QCOMPARE(QDir(dir.filePath("plug")).entryList({"00033333_*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
@@ -479,6 +498,38 @@ private slots:
         QCOMPARE(removed.count(), 1);
         QCOMPARE(attached.at(0).at(0).toString(), loggers[0]->linkPath());
         qunsetenv("VANTOREL_EXTRA_PORTS");
+    }
+
+    void defaultPortsAreUsbAdaptersAndExtraPaths_data()
+    {
+        QTest::addColumn<QStringList>("extra");   // VANTOREL_EXTRA_PORTS
+        QTest::addColumn<QStringList>("named");   // --port
+        QTest::addColumn<QStringList>("chosen");  // as `ports` lists them
+        const QString usb = "ttyUSB0\tused\tUSB serial adapter", uart = "ttyS0\tnot used\tnot a USB serial adapter (a built-in "
+                                                                             "port or console: name it with --port)";
+        QTest::newRow("by default") << QStringList() << QStringList() << QStringList{usb, uart};
+        QTest::newRow("extra paths, one absent") << QStringList{"/tmp/pty1", "/tmp/gone"} << QStringList()
+            << QStringList{usb, uart, "/tmp/pty1\tused\tnamed in VANTOREL_EXTRA_PORTS",
+                           "/tmp/gone\tnot used\tnamed in VANTOREL_EXTRA_PORTS, but absent"};
+        QTest::newRow("the UART by its location in the extra paths") << QStringList{"/dev/ttyS0"} << QStringList()
+            << QStringList{usb, "ttyS0\tused\tnamed in VANTOREL_EXTRA_PORTS"};
+        QTest::newRow("the UART named") << QStringList{"/tmp/pty1"} << QStringList{"ttyS0"}
+            << QStringList{"ttyUSB0\tnot used\tnot named with --port", "ttyS0\tused\tnamed with --port",
+                           "/tmp/pty1\tnot used\tnot named with --port"};
+        QTest::newRow("named by location, one absent") << QStringList() << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB9"}
+            << QStringList{"ttyUSB0\tused\tnamed with --port", "ttyS0\tnot used\tnot named with --port",
+                           "/dev/ttyUSB9\tnot used\tnamed with --port, but absent"};
+    }
+
+    void defaultPortsAreUsbAdaptersAndExtraPaths()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(QStringList, named);
+        const QList<PortDescription> system{{"ttyUSB0", "/dev/ttyUSB0", true}, {"ttyS0", "/dev/ttyS0", false}};
+        QStringList chosen;
+        for (const PortChoice &c : choosePorts(system, extra, named, [](const QString &path) { return path == "/tmp/pty1"; }))
+            chosen << c.name + '\t' + (c.used ? "used" : "not used") + '\t' + c.why;
+        QTEST(chosen, "chosen");
     }
 
     void namedPortLeavesOthersAlone_data()
