@@ -2,7 +2,7 @@
 // logger (target: within 3 s of opening) and the interface thread's longest stall while the
 // eight download at once (target: at most 50 ms); then "Download all" of four loggers with a
 // full 128 KiB memory on ports paced at 115200 bit/s against one of them alone (target: at
-// most 1.15 times).
+// most 1.15 times), each through an archive of its own, and the stall during the four.
 
 #include "fleetmodel.h"
 #include "fleetwindow.h"
@@ -115,7 +115,12 @@ int main(int argc, char *argv[])
     QStringList first = {loggers[0]->linkPath()};
     qputenv("VANTOREL_EXTRA_PORTS", first.join(QLatin1Char(':')).toLocal8Bit());
     double one = 0, four = 0;
+    qint64 fourStall = 0;
     {
+        // A fresh archive: the eight above had the same serial numbers and campaign, and a
+        // read through their archive would read only what they had not.
+        QDir().mkpath(dir.filePath(QStringLiteral("first")));
+        qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("first")).toLocal8Bit());
         std::unique_ptr<FleetWindow> window = openWindow(1);
         one = downloadAll(*window, dir.filePath(QStringLiteral("one")));
     }
@@ -128,9 +133,10 @@ int main(int argc, char *argv[])
         QDir().mkpath(dir.filePath(QStringLiteral("second")));
         qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("second")).toLocal8Bit());
         std::unique_ptr<FleetWindow> window = openWindow(4);
-        four = downloadAll(*window, dir.filePath(QStringLiteral("four")));
+        four = downloadAll(*window, dir.filePath(QStringLiteral("four")), &fourStall);
     }
-    out << QStringLiteral("Download all, 128 KiB at 115200 bit/s: one alone %1 s; four at once %2 s; ratio %3 (target <= 1.15)\n")
-               .arg(one, 0, 'f', 2).arg(four, 0, 'f', 2).arg(four / one, 0, 'f', 3);
+    out << QStringLiteral("Download all, 128 KiB at 115200 bit/s: one alone %1 s; four at once %2 s; ratio %3 (target <= 1.15); "
+                          "longest stall of the interface thread during the four: %4 ms\n")
+               .arg(one, 0, 'f', 2).arg(four, 0, 'f', 2).arg(four / one, 0, 'f', 3).arg(fourStall);
     return 0;
 }

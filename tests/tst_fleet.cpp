@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -116,11 +117,17 @@ private slots:
         QObject::connect(&tick, &QTimer::timeout, [&] { longest = qMax(longest, sinceTick.restart()); });
         sinceTick.start();
         tick.start(10);
+        // Each percent of each download changes a row; the view hears of them a few times a second.
+        QSignalSpy changes(model, &QAbstractItemModel::dataChanged);
+        QElapsedTimer downloading;
+        downloading.start();
         QVERIFY(window->downloadInto(dir.filePath("all"), false));
         QTRY_VERIFY_WITH_TIMEOUT(!model->downloading(), 120000);
         tick.stop();
         qInfo("longest stall of the interface thread: %lld ms", longest);
         QVERIFY(longest < 1000);
+        QVERIFY2(changes.size() <= downloading.elapsed() / FleetModel::REFRESH_MS + 3,
+                 qPrintable(QStringLiteral("%1 in %2 ms").arg(changes.size()).arg(downloading.elapsed())));
         const QString summary = window->findChild<QLabel *>("fleetMessage")->text();
         QVERIFY2(summary.startsWith(pullOut ? "2 file(s), 10000 records, 10000 new; 1 failure(s):\n" + loggers[2]->linkPath() + ": "
                                             : "3 file(s), 20000 records, 20000 new; 0 failure(s)"), qPrintable(summary));
