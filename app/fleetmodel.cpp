@@ -249,6 +249,14 @@ void FleetModel::leftToMainWindow(const QString &port)
     changed(rowOf(port));
 }
 
+void FleetModel::clear()
+{
+    beginResetModel();
+    rows.clear();
+    changedPorts.clear();
+    endResetModel();
+}
+
 QStringList FleetModel::downloadablePorts(const QList<int> &selected) const
 {
     QStringList ports;

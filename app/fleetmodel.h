@@ -46,6 +46,8 @@ public:
     void downloaded(const Station::DownloadReport &report);
     // The port stays with the main window: a row that says so, nothing else.
     void leftToMainWindow(const QString &port);
+    // Every row goes: the station starts again on other ports.
+    void clear();
 
     // The ports of `rows` (all when empty) whose logger answers and is not downloading.
     QStringList downloadablePorts(const QList<int> &rows = {}) const;

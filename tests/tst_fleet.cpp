@@ -5,6 +5,7 @@
 #include "downloaddriver.h"
 #include "fleetmodel.h"
 #include "fleetwindow.h"
+#include "settings.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -58,21 +59,32 @@ class tst_Fleet : public QObject
     Q_OBJECT
 
 private slots:
+    void rowsFollowTheLoggers_data()
+    {
+        QTest::addColumn<bool>("named");   // the settings name every port but the fourth's
+        QTest::newRow("every port") << false;
+        QTest::newRow("the ports of the settings") << true;
+    }
+
     void rowsFollowTheLoggers()
     {
+        QFETCH(bool, named);
         ScratchDirectory dir;
         const QString notSerial = dir.filePath("notserial");
         QVERIFY(QFile(notSerial).open(QIODevice::WriteOnly));
-        Loggers loggers = startLoggers(dir.path(), {3, 7, 1}, 4000, {notSerial});
+        Loggers loggers = startLoggers(dir.path(), {3, 7, 1, 3}, 4000, {notSerial});
         QList<QByteArray> status;
         for (int i : {0, 1})
             status << cli({"status", "--port", loggers[i]->linkPath()}, dir.path());
+        const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath(), d = loggers[3]->linkPath();
+        if (named)
+            Settings().setValue(SettingsKey::fleetPorts, QStringList{a, b, loggers[2]->linkPath(), notSerial});
 
         // The third port is the main window's.
         FleetWindow window(loggers[2]->linkPath());
         const FleetModel *model = window.model();
-        const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath();
-        QTRY_VERIFY_WITH_TIMEOUT(cell(model, a, FleetModel::StateColumn) == "answering" && cell(model, b, FleetModel::StateColumn) == "answering", 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(cell(model, a, FleetModel::StateColumn) == "answering" && cell(model, b, FleetModel::StateColumn) == "answering"
+                                     && cell(model, d, FleetModel::StateColumn) == (named ? "(no row)" : "answering"), 30000);
         for (int i : {0, 1}) {
             const QString port = loggers[i]->linkPath();
             for (const auto &[label, column] : {std::pair{"Serial number: ", FleetModel::SerialColumn}, {"Records:       ", FleetModel::RecordsColumn},
@@ -87,8 +99,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, b, FleetModel::StateColumn) == "(no row)", 30000);
         loggers[1]->replug();
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, b, FleetModel::SerialColumn) == "00022222", 30000);
-        // Nothing was ever sent to the main window's logger.
-        QCOMPARE(loggers[2]->read<int>([](sim::SimulatedLogger &l) { return int(l.requests().size()); }), 0);
+        // Nothing was ever sent to the main window's logger, nor to one the settings leave out.
+        const auto requests = [](sim::SimulatedLogger &l) { return int(l.requests().size()); };
+        QCOMPARE(loggers[2]->read<int>(requests), 0);
+        if (!named)
+            return;
+        QCOMPARE(loggers[3]->read<int>(requests), 0);
+        QCOMPARE(cell(model, d, FleetModel::StateColumn), "(no row)");
+        // No port named: the station's own.
+        QVERIFY(window.usePorts({}));
+        QTRY_COMPARE_WITH_TIMEOUT(cell(model, d, FleetModel::StateColumn), "answering", 30000);
     }
 
     void downloadAll_data()
