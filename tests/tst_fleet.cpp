@@ -1,16 +1,27 @@
-// The fleet window against simulated loggers on ptys: rows that follow plug and unplug, the
-// values `status` shows, downloads of all at once equal to single reads, a logger pulled out
-// during its download, and the window closed during one.
+// The fleet window against simulated loggers on ptys: opened from the main window's menu,
+// rows that follow plug and unplug on the ports of the settings, the values `status` shows,
+// the clock offset, the table copied, downloads of all at once equal to single reads and
+// opened in the campaign window, a logger pulled out during its download, and the window
+// closed during one.
 
+#include "campaignwindow.h"
+#include "clock.h"
 #include "downloaddriver.h"
 #include "fleetmodel.h"
 #include "fleetwindow.h"
+#include "mainwindow.h"
 #include "settings.h"
+#include "windowfixture.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 
 namespace {
@@ -43,6 +54,15 @@ QString cell(const FleetModel *model, const QString &port, int column)
     return QStringLiteral("(no row)");
 }
 
+QWidget *topLevel(const QString &name)
+{
+    const auto tops = QApplication::topLevelWidgets();
+    for (QWidget *widget : tops)
+        if (widget->objectName() == name)
+            return widget;
+    return nullptr;
+}
+
 QByteArray cli(const QStringList &args, const QString &directory)
 {
     QProcess process;
@@ -59,6 +79,19 @@ class tst_Fleet : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup() { Clock::setSource({}); }
+
+    void openedFromTheMainWindow()
+    {
+        LoggerWindow w(frozenLogger(3, 600));
+        QVERIFY(w.waitForRefresh());
+        w.window->findChild<QAction *>("actionAllLoggers")->trigger();
+        auto *fleet = qobject_cast<FleetWindow *>(topLevel("fleetWindow"));
+        QVERIFY(fleet && fleet->isVisible());
+        QCOMPARE(cell(fleet->model(), w.portPath(), FleetModel::StateColumn), "left to the main window");
+        QVERIFY(w.waitForRefreshes(2));
+    }
+
     void rowsFollowTheLoggers_data()
     {
         QTest::addColumn<bool>("named");   // the settings name every port but the fourth's
@@ -77,6 +110,11 @@ private slots:
         for (int i : {0, 1})
             status << cli({"status", "--port", loggers[i]->linkPath()}, dir.path());
         const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath(), d = loggers[3]->linkPath();
+        // The PC's clock 75 s behind the first logger's (frozen, as `status` shows it).
+        const QString loggerTime = QString::fromUtf8(status[0]).section("Logger time:   ", 1).section('\n', 0, 0);
+        const QDateTime loggerWall = QDateTime::fromString(loggerTime, "dd/MM/yy hh:mm:ss").addYears(100);
+        QVERIFY2(loggerWall.isValid(), status[0].constData());
+        Clock::setSource([pc = QDateTime(loggerWall.date(), loggerWall.time()).addSecs(-75)] { return pc; });
         if (named)
             Settings().setValue(SettingsKey::fleetPorts, QStringList{a, b, loggers[2]->linkPath(), notSerial});
 
@@ -92,8 +130,22 @@ private slots:
                                                {"Live reading:  ", FleetModel::ValuesColumn}, {"Type:          ", FleetModel::TypeColumn}})
                 QVERIFY2(status[i].contains(label + cell(model, port, column).toUtf8() + '\n'), status[i].constData());
         }
+        QCOMPARE(cell(model, a, FleetModel::ClockOffsetColumn), "+75 s");
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, notSerial, FleetModel::StateColumn).startsWith("cannot be opened: "), 30000);
         QCOMPARE(cell(model, loggers[2]->linkPath(), FleetModel::StateColumn), "left to the main window");
+
+        // "Copy": the header, then each row as shown, its port's whole path; tab-separated.
+        QTest::mouseClick(window.findChild<QPushButton *>("copyTable"), Qt::LeftButton);
+        const QStringList copied = QApplication::clipboard()->text().split('\n');
+        QCOMPARE(copied.value(0), "Port\tSerial number\tType\tLive values\tBattery\tRecords\tFree memory\tClock offset\tLast download\tState");
+        QCOMPARE(copied.size(), model->rowCount() + 2);
+        for (int row = 0; row < model->rowCount(); ++row) {
+            QStringList shown = {model->port(row)};
+            for (int column = 1; column < FleetModel::ColumnCount; ++column)
+                shown << model->index(row, column).data().toString();
+            QCOMPARE(copied[row + 1], shown.join('\t'));
+        }
+        QVERIFY(copied.filter(a + "\t00011111\t").size() == 1);
 
         loggers[1]->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, b, FleetModel::StateColumn) == "(no row)", 30000);
@@ -153,6 +205,13 @@ private slots:
                                             : "3 file(s), 20000 records, 20000 new; 0 failure(s)"), qPrintable(summary));
         if (pullOut)
             QTRY_COMPARE_WITH_TIMEOUT(cell(model, loggers[2]->linkPath(), FleetModel::StateColumn), "pulled out during its download; no file was written", 30000);
+        // "Open campaign": the selected logger's download in the campaign window.
+        window->findChild<QTableView *>("fleetTable")->selectRow(1);
+        QCOMPARE(model->port(1), loggers[1]->linkPath());
+        QTest::mouseClick(window->findChild<QPushButton *>("openCampaign"), Qt::LeftButton);
+        const auto *campaign = qobject_cast<CampaignWindow *>(topLevel("campaignWindow"));
+        QVERIFY(campaign && campaign->isVisible());
+        QVERIFY2(campaign->campaign().fileName.startsWith("00022222_"), qPrintable(campaign->campaign().fileName));
         window.reset();
 
         for (int i = 0; i < 3; ++i) {
