@@ -98,14 +98,14 @@ FleetWindow::FleetWindow(const QString &leftPort, QWidget *parent)
     resize(1270, 300);
 
     left = leftPort;
-    startStation();
+    startStation(configuredPorts());
 }
 
-void FleetWindow::startStation()
+void FleetWindow::startStation(const QStringList &ports)
 {
     Station::WorkerOptions options;
     options.intervalMs = INTERVAL_MS;
-    options.ports = configuredPorts();
+    options.ports = ports;
     monitor = std::make_unique<Station::Monitor>(options);
     Station::Monitor *m = monitor.get();
     connect(m, &Station::Monitor::portProbing, fleet, &FleetModel::probing);
@@ -158,8 +158,10 @@ bool FleetWindow::usePorts(const QStringList &ports)
     // The old workers end before new ones open a port: one owner per port.
     monitor.reset();
     fleet->clear();
-    startStation();
-    tell(QString());
+    startStation(ports);
+    tell(settings.status() == QSettings::NoError
+             ? QString()
+             : QStringLiteral("These ports are watched until the window closes: %1 cannot be written.").arg(settings.fileName()));
     return true;
 }
 

@@ -50,7 +50,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void startStation();
+    void startStation(const QStringList &ports);
     void editPorts();
     void askFolderAndDownload(bool selectedOnly);
     void tell(const QString &text);

@@ -154,6 +154,7 @@ private slots:
         QCOMPARE(loggers[3]->read<int>(requests), 0);
         // No port named: the station's own.
         QVERIFY(window.usePorts({}));
+        QCOMPARE(FleetWindow::configuredPorts(), QStringList());
         QTRY_COMPARE_WITH_TIMEOUT(cell(model, d, FleetModel::StateColumn), "answering", 30000);
     }
 
