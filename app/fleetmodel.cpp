@@ -6,6 +6,7 @@
 #include "statusdisplay.h"
 
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -16,8 +17,11 @@ const char *const HEADERS[FleetModel::ColumnCount] = {
 const QString PULLED_OUT = QStringLiteral("pulled out during its download; no file was written");
 } // namespace
 
-FleetModel::FleetModel(QObject *parent) : QAbstractTableModel(parent)
+FleetModel::FleetModel(QObject *parent) : QAbstractTableModel(parent), refresh(new QTimer(this))
 {
+    refresh->setSingleShot(true);
+    refresh->setInterval(REFRESH_MS);
+    connect(refresh, &QTimer::timeout, this, &FleetModel::tellChanges);
 }
 
 int FleetModel::rowCount(const QModelIndex &parent) const
@@ -130,7 +134,27 @@ FleetModel::Row &FleetModel::rowFor(const QString &port)
 
 void FleetModel::changed(int row)
 {
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    changedPorts.insert(rows[row].port);
+    // The first change is told at once; those that follow within REFRESH_MS, together at its end.
+    if (!refresh->isActive())
+        tellChanges();
+}
+
+void FleetModel::tellChanges()
+{
+    int first = int(rows.size()), last = -1;
+    for (const QString &port : std::as_const(changedPorts)) {
+        const int row = rowOf(port);
+        if (row >= 0) {
+            first = qMin(first, row);
+            last = qMax(last, row);
+        }
+    }
+    changedPorts.clear();
+    if (last < 0)
+        return;
+    refresh->start();
+    emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
 void FleetModel::remove(int row)
@@ -223,6 +247,14 @@ void FleetModel::leftToMainWindow(const QString &port)
     Row &row = rowFor(port);
     row.state = State::LeftAlone;
     changed(rowOf(port));
+}
+
+void FleetModel::clear()
+{
+    beginResetModel();
+    rows.clear();
+    changedPorts.clear();
+    endResetModel();
 }
 
 QStringList FleetModel::downloadablePorts(const QList<int> &selected) const

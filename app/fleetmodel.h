@@ -12,6 +12,8 @@
 #include <QDateTime>
 #include <QSet>
 
+class QTimer;
+
 class FleetModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -23,6 +25,9 @@ public:
     };
     // Qt::UserRole of the state column: the download's percent, or -1 when none runs.
     static constexpr int PercentRole = Qt::UserRole;
+    // Views hear of changed rows at most this often: a download changes its row at every
+    // percent, and every change has the table measure all its cells again.
+    static constexpr int REFRESH_MS = 250;
 
     explicit FleetModel(QObject *parent = nullptr);
 
@@ -41,6 +46,8 @@ public:
     void downloaded(const Station::DownloadReport &report);
     // The port stays with the main window: a row that says so, nothing else.
     void leftToMainWindow(const QString &port);
+    // Every row goes: the station starts again on other ports.
+    void clear();
 
     // The ports of `rows` (all when empty) whose logger answers and is not downloading.
     QStringList downloadablePorts(const QList<int> &rows = {}) const;
@@ -74,6 +81,7 @@ private:
     int rowOf(const QString &port) const;
     Row &rowFor(const QString &port);        // made when missing, in port order
     void changed(int row);
+    void tellChanges();
     void remove(int row);
     QString text(const Row &row, int column) const;
     QString stateText(const Row &row) const;
@@ -81,6 +89,8 @@ private:
     QString summary() const;
 
     QList<Row> rows;
+    QSet<QString> changedPorts;               // not yet told to the views
+    QTimer *refresh;
     QSet<QString> pending;
     QList<Station::DownloadReport> reports;   // of the downloads under way or just over
 };

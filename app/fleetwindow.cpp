@@ -4,17 +4,21 @@
 #include "fleetmodel.h"
 #include "monitor.h"
 #include "outputfile.h"
+#include "portwatcher.h"
 #include "settings.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -75,9 +79,13 @@ FleetWindow::FleetWindow(const QString &leftPort, QWidget *parent)
     QPushButton *selected = button(QStringLiteral("Download selected"), QStringLiteral("downloadSelected"), this);
     QPushButton *open = button(QStringLiteral("Open campaign"), QStringLiteral("openCampaign"), this);
     QPushButton *copy = button(QStringLiteral("Copy"), QStringLiteral("copyTable"), this);
+    QPushButton *ports = button(QStringLiteral("Ports..."), QStringLiteral("ports"), this);
     for (QPushButton *b : {all, selected, open, copy})
         buttons->addWidget(b);
     buttons->addStretch();
+    buttons->addWidget(ports);
+    connect(ports, &QPushButton::clicked, this, &FleetWindow::editPorts);
+    connect(fleet, &FleetModel::downloadsFinished, this, &FleetWindow::tell);
     connect(all, &QPushButton::clicked, this, [this] { askFolderAndDownload(false); });
     connect(selected, &QPushButton::clicked, this, [this] { askFolderAndDownload(true); });
     connect(open, &QPushButton::clicked, this, &FleetWindow::openCampaign);
@@ -89,8 +97,15 @@ FleetWindow::FleetWindow(const QString &leftPort, QWidget *parent)
     layout->addWidget(message);
     resize(1270, 300);
 
+    left = leftPort;
+    startStation(configuredPorts());
+}
+
+void FleetWindow::startStation(const QStringList &ports)
+{
     Station::WorkerOptions options;
     options.intervalMs = INTERVAL_MS;
+    options.ports = ports;
     monitor = std::make_unique<Station::Monitor>(options);
     Station::Monitor *m = monitor.get();
     connect(m, &Station::Monitor::portProbing, fleet, &FleetModel::probing);
@@ -102,8 +117,8 @@ FleetWindow::FleetWindow(const QString &leftPort, QWidget *parent)
     connect(m, &Station::Monitor::polled, fleet, &FleetModel::polled);
     connect(m, &Station::Monitor::downloadProgress, fleet, &FleetModel::progress);
     connect(m, &Station::Monitor::downloaded, fleet, &FleetModel::downloaded);
-    connect(fleet, &FleetModel::downloadsFinished, this, &FleetWindow::tell);
-    leavePort(leftPort);
+    monitor->leavePort(left);
+    fleet->leftToMainWindow(left);
     monitor->start();
 }
 
@@ -115,8 +130,70 @@ FleetWindow::~FleetWindow()
 
 void FleetWindow::leavePort(const QString &port)
 {
+    left = port;
     monitor->leavePort(port);
     fleet->leftToMainWindow(port);
+}
+
+QStringList FleetWindow::configuredPorts()
+{
+    QStringList ports;
+    const QStringList named = Settings().value(SettingsKey::fleetPorts).toStringList();
+    for (const QString &port : named)
+        if (!port.trimmed().isEmpty())
+            ports << port.trimmed();
+    return ports;
+}
+
+bool FleetWindow::usePorts(const QStringList &ports)
+{
+    if (fleet->downloading())
+        return tell(QStringLiteral("The ports can be changed once the downloads are over.")), false;
+    Settings settings;
+    if (ports.isEmpty())
+        settings.remove(SettingsKey::fleetPorts);
+    else
+        settings.setValue(SettingsKey::fleetPorts, ports);
+    settings.sync();
+    // The old workers end before new ones open a port: one owner per port.
+    monitor.reset();
+    fleet->clear();
+    startStation(ports);
+    tell(settings.status() == QSettings::NoError
+             ? QString()
+             : QStringLiteral("These ports are watched until the window closes: %1 cannot be written.").arg(settings.fileName()));
+    return true;
+}
+
+void FleetWindow::editPorts()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Ports"));
+    auto *help = new QLabel(QStringLiteral("The only ports this window opens, one a line, as vantorel-cli serve --port names them. "
+                                           "Empty: every USB serial adapter and the paths of VANTOREL_EXTRA_PORTS."), &dialog);
+    help->setWordWrap(true);
+    auto *edit = new QPlainTextEdit(configuredPorts().join(QLatin1Char('\n')), &dialog);
+    QStringList present;
+    const QList<PortChoice> choices = PortWatcher::stationChoices(configuredPorts());
+    for (const PortChoice &choice : choices)
+        present << choice.name + QStringLiteral(": ") + (choice.used ? QStringLiteral("used, ") : QStringLiteral("not used, ")) + choice.why;
+    auto *now = new QLabel(QStringLiteral("Now:\n") + present.join(QLatin1Char('\n')), &dialog);
+    now->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(help);
+    layout->addWidget(edit);
+    layout->addWidget(now);
+    layout->addWidget(box);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QStringList ports;
+    for (const QString &line : edit->toPlainText().split(QLatin1Char('\n')))
+        if (!line.trimmed().isEmpty())
+            ports << line.trimmed();
+    usePorts(ports);
 }
 
 void FleetWindow::askFolderAndDownload(bool selectedOnly)

@@ -33,6 +33,11 @@ public:
     FleetModel *model() const { return fleet; }
     // The main window's port changed (empty: it is closed).
     void leavePort(const QString &port);
+    // The only ports watched from now on (empty: the station's default), kept in the
+    // settings; false, told in the window, while downloads run.
+    bool usePorts(const QStringList &ports);
+    // Those of the settings.
+    static QStringList configuredPorts();
 
     // Downloads the answering loggers of the selected rows (all rows: every one) into
     // `folder`; false, told in the window, when the folder cannot be written or none answers.
@@ -45,6 +50,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void startStation(const QStringList &ports);
+    void editPorts();
     void askFolderAndDownload(bool selectedOnly);
     void tell(const QString &text);
     void stopStation();
@@ -54,6 +61,7 @@ private:
     QTableView *table;
     QLabel *message;
     CampaignWindow *campaign = nullptr;
+    QString left;                  // the main window's port
 };
 
 #endif

@@ -19,6 +19,9 @@ inline const QString exportDirectory = QStringLiteral("VT_DATA/DIR");
 // The archive: a postgresql:// URL or an SQLite file (empty: the default file); false switches it off.
 inline const QString archiveUrl = QStringLiteral("ARCHIVE/URL");
 inline const QString archiveEnabled = QStringLiteral("ARCHIVE/ENABLED");
+// The only ports the fleet window opens, as serve's --port names them (empty: the station's
+// default, every USB serial adapter and VANTOREL_EXTRA_PORTS).
+inline const QString fleetPorts = QStringLiteral("FLEET/PORTS");
 // The certificate (PEM or PKCS#12) and key the campaign window's signed export used last.
 inline const QString signingCertificate = QStringLiteral("SIGNING/CERTIFICATE");
 inline const QString signingKey = QStringLiteral("SIGNING/KEY");

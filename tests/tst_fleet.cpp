@@ -1,14 +1,27 @@
-// The fleet window against simulated loggers on ptys: rows that follow plug and unplug, the
-// values `status` shows, downloads of all at once equal to single reads, a logger pulled out
-// during its download, and the window closed during one.
+// The fleet window against simulated loggers on ptys: opened from the main window's menu,
+// rows that follow plug and unplug on the ports of the settings, the values `status` shows,
+// the clock offset, the table copied, downloads of all at once equal to single reads and
+// opened in the campaign window, a logger pulled out during its download, and the window
+// closed during one.
 
+#include "campaignwindow.h"
+#include "clock.h"
 #include "downloaddriver.h"
 #include "fleetmodel.h"
 #include "fleetwindow.h"
+#include "mainwindow.h"
+#include "settings.h"
+#include "windowfixture.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
 
 namespace {
@@ -41,6 +54,15 @@ QString cell(const FleetModel *model, const QString &port, int column)
     return QStringLiteral("(no row)");
 }
 
+template <typename Window> Window *topLevel()
+{
+    const auto tops = QApplication::topLevelWidgets();
+    for (QWidget *widget : tops)
+        if (auto *window = qobject_cast<Window *>(widget))
+            return window;
+    return nullptr;
+}
+
 QByteArray cli(const QStringList &args, const QString &directory)
 {
     QProcess process;
@@ -57,21 +79,49 @@ class tst_Fleet : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup() { Clock::setSource({}); }
+
+    void openedFromTheMainWindow()
+    {
+        LoggerWindow w(frozenLogger(3, 600));
+        QVERIFY(w.waitForRefresh());
+        w.window->findChild<QAction *>("actionAllLoggers")->trigger();
+        const auto *fleet = topLevel<FleetWindow>();
+        QVERIFY(fleet && fleet->isVisible());
+        QCOMPARE(cell(fleet->model(), w.portPath(), FleetModel::StateColumn), "left to the main window");
+    }
+
+    void rowsFollowTheLoggers_data()
+    {
+        QTest::addColumn<bool>("named");   // the settings name every port but the fourth's
+        QTest::newRow("every port") << false;
+        QTest::newRow("the ports of the settings") << true;
+    }
+
     void rowsFollowTheLoggers()
     {
+        QFETCH(bool, named);
         ScratchDirectory dir;
         const QString notSerial = dir.filePath("notserial");
         QVERIFY(QFile(notSerial).open(QIODevice::WriteOnly));
-        Loggers loggers = startLoggers(dir.path(), {3, 7, 1}, 4000, {notSerial});
+        Loggers loggers = startLoggers(dir.path(), {3, 7, 1, 3}, 4000, {notSerial});
         QList<QByteArray> status;
         for (int i : {0, 1})
             status << cli({"status", "--port", loggers[i]->linkPath()}, dir.path());
+        const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath(), d = loggers[3]->linkPath();
+        // The PC's clock 75 s behind the first logger's (frozen, as `status` shows it).
+        const QString loggerTime = QString::fromUtf8(status[0]).section("Logger time:   ", 1).section('\n', 0, 0);
+        const QDateTime loggerWall = QDateTime::fromString(loggerTime, "dd/MM/yy hh:mm:ss").addYears(100);
+        QVERIFY2(loggerWall.isValid(), status[0].constData());
+        Clock::setSource([pc = QDateTime(loggerWall.date(), loggerWall.time()).addSecs(-75)] { return pc; });
+        if (named)
+            Settings().setValue(SettingsKey::fleetPorts, QStringList{a, b, loggers[2]->linkPath(), notSerial});
 
         // The third port is the main window's.
         FleetWindow window(loggers[2]->linkPath());
         const FleetModel *model = window.model();
-        const QString a = loggers[0]->linkPath(), b = loggers[1]->linkPath();
-        QTRY_VERIFY_WITH_TIMEOUT(cell(model, a, FleetModel::StateColumn) == "answering" && cell(model, b, FleetModel::StateColumn) == "answering", 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(cell(model, a, FleetModel::StateColumn) == "answering" && cell(model, b, FleetModel::StateColumn) == "answering"
+                                     && cell(model, d, FleetModel::StateColumn) == (named ? "(no row)" : "answering"), 30000);
         for (int i : {0, 1}) {
             const QString port = loggers[i]->linkPath();
             for (const auto &[label, column] : {std::pair{"Serial number: ", FleetModel::SerialColumn}, {"Records:       ", FleetModel::RecordsColumn},
@@ -79,15 +129,33 @@ private slots:
                                                {"Live reading:  ", FleetModel::ValuesColumn}, {"Type:          ", FleetModel::TypeColumn}})
                 QVERIFY2(status[i].contains(label + cell(model, port, column).toUtf8() + '\n'), status[i].constData());
         }
+        QCOMPARE(cell(model, a, FleetModel::ClockOffsetColumn), "+75 s");
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, notSerial, FleetModel::StateColumn).startsWith("cannot be opened: "), 30000);
         QCOMPARE(cell(model, loggers[2]->linkPath(), FleetModel::StateColumn), "left to the main window");
+
+        // "Copy": the header, then each row as shown, its port's whole path; tab-separated.
+        QTest::mouseClick(window.findChild<QPushButton *>("copyTable"), Qt::LeftButton);
+        const QStringList copied = QApplication::clipboard()->text().split('\n');
+        QCOMPARE(copied.value(0), "Port\tSerial number\tType\tLive values\tBattery\tRecords\tFree memory\tClock offset\tLast download\tState");
+        const QStringList copiedA = copied.filter(a + '\t').value(0).split('\t');
+        QCOMPARE(copiedA.size(), int(FleetModel::ColumnCount));
+        for (int column = 1; column < FleetModel::ColumnCount; ++column)
+            QCOMPARE(copiedA[column], cell(model, a, column));
 
         loggers[1]->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, b, FleetModel::StateColumn) == "(no row)", 30000);
         loggers[1]->replug();
         QTRY_VERIFY_WITH_TIMEOUT(cell(model, b, FleetModel::SerialColumn) == "00022222", 30000);
-        // Nothing was ever sent to the main window's logger.
-        QCOMPARE(loggers[2]->read<int>([](sim::SimulatedLogger &l) { return int(l.requests().size()); }), 0);
+        // Nothing was ever sent to the main window's logger, nor to one the settings leave out.
+        const auto requests = [](sim::SimulatedLogger &l) { return int(l.requests().size()); };
+        QCOMPARE(loggers[2]->read<int>(requests), 0);
+        if (!named)
+            return;
+        QCOMPARE(loggers[3]->read<int>(requests), 0);
+        // No port named: the station's own.
+        QVERIFY(window.usePorts({}));
+        QCOMPARE(FleetWindow::configuredPorts(), QStringList());
+        QTRY_COMPARE_WITH_TIMEOUT(cell(model, d, FleetModel::StateColumn), "answering", 30000);
     }
 
     void downloadAll_data()
@@ -116,16 +184,28 @@ private slots:
         QObject::connect(&tick, &QTimer::timeout, [&] { longest = qMax(longest, sinceTick.restart()); });
         sinceTick.start();
         tick.start(10);
+        // Each percent of each download changes a row; the view hears of them a few times a second.
+        QSignalSpy changes(model, &QAbstractItemModel::dataChanged);
+        QElapsedTimer downloading;
+        downloading.start();
         QVERIFY(window->downloadInto(dir.filePath("all"), false));
         QTRY_VERIFY_WITH_TIMEOUT(!model->downloading(), 120000);
         tick.stop();
         qInfo("longest stall of the interface thread: %lld ms", longest);
         QVERIFY(longest < 1000);
+        QVERIFY2(changes.size() <= downloading.elapsed() / FleetModel::REFRESH_MS + 3,
+                 qPrintable(QStringLiteral("%1 in %2 ms").arg(changes.size()).arg(downloading.elapsed())));
         const QString summary = window->findChild<QLabel *>("fleetMessage")->text();
         QVERIFY2(summary.startsWith(pullOut ? "2 file(s), 10000 records, 10000 new; 1 failure(s):\n" + loggers[2]->linkPath() + ": "
                                             : "3 file(s), 20000 records, 20000 new; 0 failure(s)"), qPrintable(summary));
         if (pullOut)
             QTRY_COMPARE_WITH_TIMEOUT(cell(model, loggers[2]->linkPath(), FleetModel::StateColumn), "pulled out during its download; no file was written", 30000);
+        // "Open campaign": the selected logger's download in the campaign window.
+        window->findChild<QTableView *>("fleetTable")->selectRow(1);
+        QTest::mouseClick(window->findChild<QPushButton *>("openCampaign"), Qt::LeftButton);
+        const auto *campaign = topLevel<CampaignWindow>();
+        QVERIFY(campaign && campaign->isVisible());
+        QVERIFY2(campaign->campaign().fileName.startsWith("00022222_"), qPrintable(campaign->campaign().fileName));
         window.reset();
 
         for (int i = 0; i < 3; ++i) {
