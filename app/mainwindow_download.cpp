@@ -88,7 +88,7 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         return true;
     };
     QString openError;
-    const std::unique_ptr<Archive::Store> store = Archive::openStore(Archive::Location::fromSettings(), &openError);
+    const WindowArchive::Lease store = windowArchive->lease(this, &openError);
     const Archive::ReadReport report = Archive::readThroughArchive(*portManager, loggerStatus, store.get(),
                                                                    fullReadAction->isChecked(), recordMemory, callbacks);
     if (report.result != Device::DownloadResult::Complete) {
