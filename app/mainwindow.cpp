@@ -30,8 +30,9 @@ MainWindow::MainWindow(const QString &campaignFile, QWidget *parent)
 {
     portManager = new ManageSerialPort(this);
     portManager->setObjectName(QStringLiteral("portManager"));
+    windowArchive = new WindowArchive(this);
     connectionDialog = new connection(portManager);
-    startDialog = new start(portManager, &state);
+    startDialog = new start(portManager, &state, windowArchive);
     timer = new QTimer(this);
     timer->setObjectName(QStringLiteral("timer"));
     connect(timer, &QTimer::timeout, this, &MainWindow::timerSlot);

@@ -3,6 +3,7 @@
 
 #include "campaigndownload.h"
 #include "loggerdevice.h"
+#include "windowarchive.h"
 #include "windowstate.h"
 
 #include <QMainWindow>
@@ -94,6 +95,9 @@ private:
     connection *connectionDialog;
     start *startDialog;
     WindowState state;
+    // One connection to the archive for the window's life, shared with its dialogs and the
+    // campaign window.
+    WindowArchive *windowArchive;
     OutputFile *exportFile = nullptr;
     QString exportError;
     QString archiveError;         // the last download's archive step failed: why

@@ -50,15 +50,14 @@ void MainWindow::showFleet()
 
 void MainWindow::showArchive()
 {
-    const Archive::Location location = Archive::Location::fromSettings();
-    if (!location.enabled())
+    if (!WindowArchive::location().enabled())
         return void(QMessageBox::information(this, QStringLiteral("Archive"),
                                              QStringLiteral("The archive is switched off (ARCHIVE/ENABLED in config.ini).")));
-    auto *dialog = new ArchiveDialog(this);
+    auto *dialog = new ArchiveDialog(windowArchive, this);
     dialog->setObjectName(QStringLiteral("archiveDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QString error;
-    if (!dialog->load(location, error)) {
+    if (!dialog->load(error)) {
         delete dialog;
         return void(QMessageBox::warning(this, QStringLiteral("Archive"), error));
     }
@@ -82,7 +81,7 @@ CampaignWindow *MainWindow::campaignWindow()
 {
     if (!campaign) {
         // Its own top-level window, gone with the main window.
-        campaign = new CampaignWindow;
+        campaign = new CampaignWindow(windowArchive);
         campaign->setObjectName(QStringLiteral("campaignWindow"));
         connect(this, &QObject::destroyed, campaign, [window = campaign] { delete window; });
     }

@@ -97,8 +97,12 @@ MainWindow::Outcome MainWindow::downloadCampaign()
     };
     // The user decides each new round of wake-ups: no budget.
     const Archive::DownloadPolicy policy{fullReadAction->isChecked(), -1};
+    // The window's own connection, opened or checked while the window keeps answering.
+    QString openError;
+    progress.setLabelText(stepText(Archive::DownloadStep::OpeningArchive));
+    const WindowArchive::Lease store = windowArchive->lease(this, &openError);
     const Archive::CampaignDownload done = Archive::downloadCampaign(*portManager, loggerStatus, *exportFile,
-                                                                     Archive::Location::fromSettings(), nullptr, policy, callbacks);
+                                                                     Archive::Location(), store.get(), policy, callbacks);
     const QString chosen = exportFile->target();
     discardExportFile();
     switch (done.outcome) {
@@ -113,7 +117,7 @@ MainWindow::Outcome MainWindow::downloadCampaign()
         return Outcome::Cancelled;
     }
     campaignDownloadCompleted(chosen);
-    archiveError = done.archiveError;
+    archiveError = openError.isEmpty() ? done.archiveError : openError;
     return Outcome::Complete;
 }
 

@@ -48,7 +48,7 @@ bool archivedCampaign(const Archive::Download &download, ExportData &data, QStri
     return parseExportText(archivedExportText(download), archivedExportName(download), data, error);
 }
 
-ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download &download, const QString &path,
+ArchivedExport saveArchivedExport(const EventRecorder &record, const Archive::Download &download, const QString &path,
                                   QString &error)
 {
     const QByteArray text = archivedExportText(download);
@@ -61,9 +61,18 @@ ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download
                               {QStringLiteral("downloadId"), double(download.id)},
                               {QStringLiteral("sha256"), sha256Hex(text)},
                               {QStringLiteral("from"), QStringLiteral("archive")}};
-    if (!store.logEvent(Archive::EventKind::ExportWritten, download.status.address, details, &error))
+    if (!record(Archive::EventKind::ExportWritten, download.status.address, details, error))
         return ArchivedExport::NotRecorded;
     return ArchivedExport::Written;
+}
+
+ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download &download, const QString &path,
+                                  QString &error)
+{
+    const auto record = [&store](Archive::EventKind kind, quint32 address, const QJsonObject &details, QString &e) {
+        return store.logEvent(kind, address, details, &e);
+    };
+    return saveArchivedExport(record, download, path, error);
 }
 
 bool recordEvent(const Archive::Location &location, Archive::EventKind kind, quint32 address,
@@ -73,6 +82,13 @@ bool recordEvent(const Archive::Location &location, Archive::EventKind kind, qui
         return true;
     const std::unique_ptr<Archive::Store> store = Archive::Store::open(location, &error);
     return store && store->logEvent(kind, address, details, &error);
+}
+
+EventRecorder eventRecorder(const Archive::Location &location)
+{
+    return [location](Archive::EventKind kind, quint32 address, const QJsonObject &details, QString &error) {
+        return recordEvent(location, kind, address, details, error);
+    };
 }
 
 quint32 loggerAddress(const ExportData &data)

@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
+
 // The SHA-256 of a file's bytes as events and reports name it: 64 lower-case hex digits.
 QString sha256Hex(const QByteArray &bytes);
 
@@ -22,14 +24,22 @@ QString archivedExportName(const Archive::Download &download);
 // The stored download read as an export file, named archivedExportName().
 bool archivedCampaign(const Archive::Download &download, ExportData &data, QString &error);
 
+// Appends one event to an archive; true at once when there is none. A command opens the
+// archive for it, a window records through the connection it keeps.
+using EventRecorder = std::function<bool(Archive::EventKind kind, quint32 address, const QJsonObject &details,
+                                         QString &error)>;
+
 // Writes the export file of `download` whole or not at all, then records ExportWritten.
 enum class ArchivedExport { Written, FileFailed, NotRecorded };
+ArchivedExport saveArchivedExport(const EventRecorder &record, const Archive::Download &download, const QString &path,
+                                  QString &error);
 ArchivedExport saveArchivedExport(Archive::Store &store, const Archive::Download &download, const QString &path,
                                   QString &error);
 
 // Appends one event to the archive at `location`; true at once when it is switched off.
 bool recordEvent(const Archive::Location &location, Archive::EventKind kind, quint32 address,
                  const QJsonObject &details, QString &error);
+EventRecorder eventRecorder(const Archive::Location &location);   // recordEvent() at `location`
 quint32 loggerAddress(const ExportData &data);   // from the serial number of the file's header
 // A PDF report of `data` now at `path`: its file, SHA-256, the export file it shows and its
 // SHA-256, the archived download's id.

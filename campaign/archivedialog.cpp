@@ -3,8 +3,10 @@
 #include "archivedcampaign.h"
 #include "codecs.h"
 #include "devicetypes.h"
+#include "windowarchive.h"
 
 #include <QBoxLayout>
+#include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -18,7 +20,7 @@ constexpr int idRole = Qt::UserRole;
 const QString clockFormat = QStringLiteral("dd/MM/yyyy hh:mm:ss");
 } // namespace
 
-ArchiveDialog::ArchiveDialog(QWidget *parent) : QDialog(parent)
+ArchiveDialog::ArchiveDialog(WindowArchive *archive, QWidget *parent) : QDialog(parent), archive(archive)
 {
     setWindowTitle(QStringLiteral("Archive"));
     resize(720, 480);
@@ -50,17 +52,17 @@ ArchiveDialog::ArchiveDialog(QWidget *parent) : QDialog(parent)
 
 ArchiveDialog::~ArchiveDialog() = default;
 
-bool ArchiveDialog::load(const Archive::Location &location, QString &error)
+bool ArchiveDialog::load(QString &error)
 {
     tree->clear();
-    store = Archive::Store::open(location, &error);
-    if (!store)
+    QVector<Archive::DownloadSummary> rows;
+    const auto read = [&rows](Archive::Store &store, QString *e) {
+        rows = store.downloads(std::nullopt, e);
+        return e->isEmpty();
+    };
+    if (!archive->run(parentWidget(), read, &error))
         return false;
-    store->setAnswerWhileWaiting(true);   // the dialog repaints while the archive answers
-    const QVector<Archive::DownloadSummary> rows = store->downloads(std::nullopt, &error);
-    if (!error.isEmpty())
-        return false;
-    setWindowTitle(QStringLiteral("Archive - ") + location.display());
+    setWindowTitle(QStringLiteral("Archive - ") + WindowArchive::location().display());
     // Logger, then campaign (its start), then each download of it, oldest first.
     QMap<quint32, QTreeWidgetItem *> loggers;
     QMap<std::pair<quint32, qint64>, QTreeWidgetItem *> campaigns;
@@ -82,6 +84,13 @@ bool ArchiveDialog::load(const Archive::Location &location, QString &error)
     return true;
 }
 
+void ArchiveDialog::closeEvent(QCloseEvent *event)
+{
+    if (archive->busy())
+        return event->ignore();
+    QDialog::closeEvent(event);
+}
+
 qint64 ArchiveDialog::selectedDownload() const
 {
     const QTreeWidgetItem *item = tree->currentItem();
@@ -92,13 +101,18 @@ std::optional<Archive::Download> ArchiveDialog::fetchSelected(const QString &tit
 {
     QString error;
     std::optional<Archive::Download> download;
-    if (store && selectedDownload())
-        download = store->download(selectedDownload(), &error);
-    if (download && !store->vouchesFor(*download, &error)) {
-        error = QStringLiteral("The audit trail does not vouch for download %1, so it is neither opened nor saved: %2")
-                    .arg(download->id).arg(error);
-        download.reset();
-    }
+    const qint64 id = selectedDownload();
+    const auto fetch = [&download, id](Archive::Store &store, QString *e) {
+        download = store.download(id, e);
+        if (download && !store.vouchesFor(*download, e)) {
+            *e = QStringLiteral("The audit trail does not vouch for download %1, so it is neither opened nor saved: %2")
+                     .arg(id).arg(*e);
+            download.reset();
+        }
+        return download.has_value();
+    };
+    if (id)
+        archive->run(this, fetch, &error);
     if (!download && !error.isEmpty())
         QMessageBox::warning(this, title, error);
     return download;
@@ -127,7 +141,7 @@ void ArchiveDialog::saveSelected()
     if (path.isEmpty())
         return;
     QString error;
-    switch (saveArchivedExport(*store, *download, path, error)) {
+    switch (saveArchivedExport(archive->recorder(this), *download, path, error)) {
     case ArchivedExport::FileFailed: QMessageBox::warning(this, title, error); break;
     case ArchivedExport::NotRecorded:
         QMessageBox::warning(this, title, QStringLiteral("The file was written, but the archive could not record it: ") + error);

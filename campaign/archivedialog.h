@@ -11,6 +11,7 @@
 
 class QPushButton;
 class QTreeWidget;
+class WindowArchive;
 
 // The archive's loggers, their campaigns and downloads; a download opens in the campaign
 // window or is saved as its export file.
@@ -19,11 +20,12 @@ class ArchiveDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit ArchiveDialog(QWidget *parent = nullptr);
+    // `archive`: the connection of the window that opens the dialog.
+    explicit ArchiveDialog(WindowArchive *archive, QWidget *parent = nullptr);
     ~ArchiveDialog() override;
 
-    // Opens the archive and fills the tree; false with `error` set when it cannot be opened.
-    bool load(const Archive::Location &location, QString &error);
+    // Fills the tree from the archive; false with `error` set when it cannot be read.
+    bool load(QString &error);
     qint64 selectedDownload() const;   // 0 when no download is selected
 
 public slots:
@@ -34,10 +36,14 @@ signals:
     // `subject`: the download's id and its export file's SHA-256, for the report.
     void campaignOpened(const ExportData &data, const ReportSubject &subject);
 
+protected:
+    // Not while a step on the archive waits: the dialog deletes itself when closed.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     std::optional<Archive::Download> fetchSelected(const QString &title);
 
-    std::unique_ptr<Archive::Store> store;
+    WindowArchive *archive;
     QTreeWidget *tree;
     QPushButton *openButton;
     QPushButton *saveButton;

@@ -10,6 +10,7 @@
 #include "recordmodel.h"
 #include "signingdialog.h"
 #include "signedreport.h"
+#include "windowarchive.h"
 
 #include <QBoxLayout>
 #include <QDateTime>
@@ -37,7 +38,8 @@ struct CampaignWindow::ColumnSeries {
     QValueAxis *axis = nullptr;
 };
 
-CampaignWindow::CampaignWindow(QWidget *parent) : QWidget(parent, Qt::Window)
+CampaignWindow::CampaignWindow(WindowArchive *archive, QWidget *parent)
+    : QWidget(parent, Qt::Window), archive(archive ? archive : new WindowArchive(this))
 {
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("Campaign"));
@@ -393,7 +395,7 @@ void CampaignWindow::limitEdited(QTableWidgetItem *item)
 void CampaignWindow::recordInArchive(Archive::EventKind kind, const QJsonObject &details, const QString &done)
 {
     QString error;
-    if (!recordEvent(Archive::Location::fromSettings(), kind, loggerAddress(data), details, error))
+    if (!archive->recorder(this)(kind, loggerAddress(data), details, error))
         QMessageBox::warning(this, QStringLiteral("Archive"), done + QStringLiteral(", but the archive could not record it: ") + error);
 }
 
@@ -437,8 +439,8 @@ void CampaignWindow::exportSignedReportDialog()
     request.reason = dialog.reason();
     request.account = accountName();
     request.at = Clock::now().toLocalTime();
-    const SignOutcome outcome = writeSignedReport(Archive::Location::fromSettings(), dialog.output(), data, stats,
-                                                  subject, *credentials, request, error);
+    const SignOutcome outcome = writeSignedReport(archive->recorder(this), dialog.output(), data, stats, subject,
+                                                  *credentials, request, error);
     if (outcome == SignOutcome::NotRecorded)
         QMessageBox::warning(this, title, QStringLiteral("The signed report was written, but ") + error);
     else if (outcome != SignOutcome::Written)

@@ -19,6 +19,7 @@ class QTableWidget;
 class QTableWidgetItem;
 class QValueAxis;
 class RecordModel;
+class WindowArchive;
 
 // A downloaded campaign: chart, records, statistics with limits, PDF report. Its own
 // top-level window; closing it does not end the program.
@@ -27,7 +28,8 @@ class CampaignWindow : public QWidget
     Q_OBJECT
 
 public:
-    explicit CampaignWindow(QWidget *parent = nullptr);
+    // `archive`: the connection of the window that opens this one; without it, its own.
+    explicit CampaignWindow(WindowArchive *archive = nullptr, QWidget *parent = nullptr);
     ~CampaignWindow() override;
 
     // Reads and shows the file; false with a message box (or `error`) when it is not an
@@ -55,11 +57,12 @@ private:
     void fillStatistics();
     void limitEdited(QTableWidgetItem *item);
     void updateLimitSeries();
-    // Appends the event to the archive of config.ini; says so when it could not.
+    // Appends the event to the window's archive; says so when it could not.
     void recordInArchive(Archive::EventKind kind, const QJsonObject &details, const QString &done);
     qint64 axisSeconds(const QDateTime &time) const;
     QDateTime axisTime(qint64 seconds) const;
 
+    WindowArchive *archive;
     ExportData data;
     CampaignStatistics stats;
     ReportSubject subject;

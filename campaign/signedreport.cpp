@@ -47,9 +47,9 @@ QJsonObject signedDetails(const QString &path, const QByteArray &pdf, const QJso
     return details;
 }
 
-bool record(const Archive::Location &location, quint32 address, const QJsonObject &details, QString &error)
+bool record(const EventRecorder &recorder, quint32 address, const QJsonObject &details, QString &error)
 {
-    if (recordEvent(location, Archive::EventKind::ReportSigned, address, details, error))
+    if (recorder(Archive::EventKind::ReportSigned, address, details, error))
         return true;
     error = QStringLiteral("the archive could not record the signature: ") + error;
     return false;
@@ -97,7 +97,7 @@ bool fileSha256(const QString &path, QString &sha256, QString &error)
     return true;
 }
 
-SignOutcome writeSignedReport(const Archive::Location &location, const QString &path, const ExportData &data,
+SignOutcome writeSignedReport(const EventRecorder &recorder, const QString &path, const ExportData &data,
                               const CampaignStatistics &statistics, const ReportSubject &subject,
                               const Signing::Credentials &credentials, const Signing::SignatureRequest &request,
                               QString &error)
@@ -112,9 +112,17 @@ SignOutcome writeSignedReport(const Archive::Location &location, const QString &
     if (!writeWhole(path, pdf, error))
         return SignOutcome::FileFailed;
     QJsonObject origin = reportDetails(path, data, subject);
-    if (!record(location, loggerAddress(data), signedDetails(path, pdf, origin, credentials, request), error))
+    if (!record(recorder, loggerAddress(data), signedDetails(path, pdf, origin, credentials, request), error))
         return SignOutcome::NotRecorded;
     return SignOutcome::Written;
+}
+
+SignOutcome writeSignedReport(const Archive::Location &location, const QString &path, const ExportData &data,
+                              const CampaignStatistics &statistics, const ReportSubject &subject,
+                              const Signing::Credentials &credentials, const Signing::SignatureRequest &request,
+                              QString &error)
+{
+    return writeSignedReport(eventRecorder(location), path, data, statistics, subject, credentials, request, error);
 }
 
 SignOutcome signReportFile(const Archive::Location &location, const QString &input, const QString &output,
@@ -143,7 +151,7 @@ SignOutcome signReportFile(const Archive::Location &location, const QString &inp
     }
     if (!writeWhole(output, pdf, error))
         return SignOutcome::FileFailed;
-    if (!record(location, origin.address, signedDetails(output, pdf, origin.details, credentials, request), error))
+    if (!record(eventRecorder(location), origin.address, signedDetails(output, pdf, origin.details, credentials, request), error))
         return SignOutcome::NotRecorded;
     return SignOutcome::Written;
 }

@@ -24,6 +24,10 @@ bool fileSha256(const QString &path, QString &sha256, QString &error);
 enum class SignOutcome { Written, Refused, FileFailed, NotRecorded };
 
 // The report of `data` signed once, written to `path` whole or not at all, then recorded.
+SignOutcome writeSignedReport(const EventRecorder &record, const QString &path, const ExportData &data,
+                              const CampaignStatistics &statistics, const ReportSubject &subject,
+                              const Signing::Credentials &credentials, const Signing::SignatureRequest &request,
+                              QString &error);
 SignOutcome writeSignedReport(const Archive::Location &location, const QString &path, const ExportData &data,
                               const CampaignStatistics &statistics, const ReportSubject &subject,
                               const Signing::Credentials &credentials, const Signing::SignatureRequest &request,

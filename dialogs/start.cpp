@@ -11,14 +11,15 @@
 #include "retrybox.h"
 #include "periods.h"
 #include "settings.h"
+#include "windowarchive.h"
 #include "windowposition.h"
 
 #include <QCloseEvent>
 #include <QDebug>
 #include <QMessageBox>
 
-start::start(ManageSerialPort *portManager, WindowState *state, QWidget *parent)
-    : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state)
+start::start(ManageSerialPort *portManager, WindowState *state, WindowArchive *archive, QWidget *parent)
+    : QDialog(parent), ui(new Ui::start), portManager(portManager), state(state), archive(archive)
 {
     ui->setupUi(this);
 }
@@ -68,10 +69,10 @@ bool start::programNewCampaign()
 void start::logCampaignStarted()
 {
     QString error;
-    const std::unique_ptr<Archive::Store> store = Archive::openStore(Archive::Location::fromSettings(), &error);
-    if (error.isEmpty())
-        Archive::logCampaignStarted(store.get(), loggerStatus, periodCode, startedAt, &error);
-    if (!error.isEmpty() && !state->quitting)
+    const auto record = [this](Archive::Store &store, QString *e) {
+        return Archive::logCampaignStarted(&store, loggerStatus, periodCode, startedAt, e);
+    };
+    if (!archive->run(this, record, &error) && !state->quitting)
         QMessageBox::warning(this, QStringLiteral("Archive"),
                              QStringLiteral("<font color=red>The campaign was started, but the archive step failed</font><br />")
                                  + error.toHtmlEscaped());
@@ -91,9 +92,11 @@ void start::on_Start_clicked()
     bool started = false;
     while (!(started = programNewCampaign()) && askRetryCom(this, *state))
         continue;
-    state->situation = before;
+    // Still busy while the archive records it: the dialog stays, and so does what the
+    // window keeps for later.
     if (started)
         logCampaignStarted();
+    state->situation = before;
     close();
 }
 

@@ -7,6 +7,7 @@
 #include "windowstate.h"
 
 class ManageSerialPort;
+class WindowArchive;
 
 namespace Ui {
 class start;
@@ -18,8 +19,8 @@ class start : public QDialog
     Q_OBJECT
 
 public:
-    // `state` is the window's; the campaign sequence marks it busy while it runs.
-    start(ManageSerialPort *portManager, WindowState *state, QWidget *parent = nullptr);
+    // `state` and `archive` are the window's; the campaign sequence marks it busy while it runs.
+    start(ManageSerialPort *portManager, WindowState *state, WindowArchive *archive, QWidget *parent = nullptr);
     ~start() override;
 
     // Escape closes like the title bar does, so the window always hears of it.
@@ -48,6 +49,7 @@ private:
     // While the sequence runs, nothing may start a second one or close the dialog.
     bool sequenceRunning() const;
     WindowState *state;
+    WindowArchive *archive;
 };
 
 #endif

@@ -5,6 +5,7 @@
 #include "archive.h"
 #include "downloaddriver.h"
 #include "loggerdevice.h"
+#include "mainwindow.h"
 #include "manageserialport.h"
 #include "pgserver.h"
 #include "portaccess.h"
@@ -12,8 +13,16 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QAction>
+#include <QApplication>
 #include <QJsonDocument>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QTableWidget>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QPointer>
+#include <QPushButton>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTimer>
@@ -301,6 +310,67 @@ private slots:
         waited.start();
         const Run run = runCli({"read", "--port", logger->linkPath(), "-o", "out.tsv", "--archive", archive.url}, dir.path());
         QVERIFY2(run.exitCode == 1 && waited.elapsed() < 15000 && QFile::exists(dir.filePath("out.tsv")), run.err);
+    }
+
+    // The window on that server stopped: a download and a limit change keep its event loop
+    // turning and say what they wait for, the file is written all the same, each failure is
+    // told; the server back, the next change is recorded on a connection opened anew.
+    void silentServerUnderTheWindow()
+    {
+        const Archive::Location archive = freshArchive("postgresql");
+        LoggerWindow w(frozenLogger(1, 1000), {}, "[ARCHIVE]\nURL=" + archive.url.toUtf8() + "\n");
+        QVERIFY(w.waitForRefresh());
+        SaveDialogAnswer first(w.dir.filePath("first.tsv"));
+        QVERIFY(download(w, *answerOutcome()));   // connected while the server answers
+        const auto resume = qScopeGuard([this] { postgres.pause(false); });
+        QVERIFY(postgres.pause(true));
+        QElapsedTimer sinceTick;
+        qint64 longestStall = 0;
+        bool told = false, clicked = false, clickedThrough = false;
+        QPointer<QPushButton> clickWhileTold;   // a click that must wait for the step to end
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] {
+            longestStall = qMax(longestStall, sinceTick.restart());
+            auto *note = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+            told = told || (note && note->labelText() == "Waiting for the archive (" + archive.display() + ")...");
+            if (auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); files && clicked)
+                clickedThrough = true, files->reject();
+            if (QPushButton *button = told ? std::exchange(clickWhileTold, nullptr).data() : nullptr)
+                QTimer::singleShot(0, button, [&, button] { clicked = true, QTest::mouseClick(button, Qt::LeftButton); });
+        });
+        // As the program runs them: from its event loop.
+        const auto inEventLoop = [](const std::function<void()> &step) {
+            QEventLoop loop;
+            QTimer::singleShot(0, [&] { step(), loop.quit(); });
+            loop.exec();
+        };
+        sinceTick.start(), ticker.start(10);
+        SaveDialogAnswer second(w.dir.filePath("second.tsv"));
+        ModalAnswerer notStored(messageBoxTitled("Archive"), clickButton(QMessageBox::Ok), 60000);
+        bool downloaded = false;
+        inEventLoop([&] { downloaded = download(w, *answerOutcome()); });
+        QVERIFY(downloaded);
+        QVERIFY2(notStored.done() && told, qPrintable(notStored.seenText()));
+        QCOMPARE(readFile(w.dir.filePath("second.tsv")), readFile(w.dir.filePath("first.tsv")));
+
+        ticker.stop();   // drawing the campaign is no archive step
+        w.window->findChild<QAction *>("actionShowLastDownload")->trigger();
+        auto *limits = w.dialog("campaignWindow")->findChild<QTableWidget *>();
+        told = false;
+        for (QPushButton *button : w.dialog("campaignWindow")->findChildren<QPushButton *>())
+            clickWhileTold = button->text() == "Open export file..." ? button : clickWhileTold.data();
+        sinceTick.start(), ticker.start(10);
+        ModalAnswerer notRecorded(messageBoxTitled("Archive"), clickButton(QMessageBox::Ok), 60000);
+        inEventLoop([&] { limits->item(StatisticsTable::UPPER_LIMIT_ROW, 0)->setText("8"); });
+        QVERIFY2(notRecorded.seenText().contains("could not record it") && told && !clickedThrough, qPrintable(notRecorded.seenText()));
+        QVERIFY2(longestStall < 200, qPrintable(QString::number(longestStall)));
+
+        QVERIFY(postgres.pause(false));
+        ModalAnswerer failed(messageBoxTitled("Archive"), clickButton(QMessageBox::Ok), 60000);
+        limits->item(StatisticsTable::LOWER_LIMIT_ROW, 0)->setText("1");
+        QString error;
+        const QVector<Archive::Event> events = Archive::Store::open(archive, &error)->events(std::nullopt, &error);
+        QVERIFY2(!failed.done() && events.last().details["low"] == 1.0, qPrintable(failed.seenText()));
     }
 
     // 8 programs appending at once: every event kept, the chain one line.
