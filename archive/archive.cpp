@@ -18,11 +18,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlRecord>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -205,6 +207,15 @@ Location Location::fromSettings()
     return {url.isEmpty() ? defaultSqlitePath() : url};
 }
 
+QString Location::spoolPath() const
+{
+    const QUrl server(url);
+    QString name = QStringLiteral("%1@%2_%3_%4").arg(server.userName(), server.host()).arg(server.port(5432)).arg(server.path().mid(1));
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9@._-]")), QStringLiteral("_"));
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/vantorel/spool/") + name
+           + QStringLiteral(".sqlite");
+}
+
 bool Location::isPostgres() const
 {
     return url.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
@@ -223,6 +234,7 @@ struct Store::Private {
     QString login;       // the PostgreSQL role
     bool postgres = false;
     int version = 0;     // of the schema, as last read
+    bool unreachable = false;   // the server could not be reached at all (not refused)
     QSqlDatabase db;
 
     ~Private()
@@ -257,12 +269,29 @@ struct Store::Private {
     int schemaVersion(QString *error);   // 0 for an empty database, -1 (`error` set) when unusable
     qint64 nextId(const QString &table, QString *error);
     bool appendEvent(EventKind kind, quint32 address, const QJsonObject &details, const QDateTime &at, QString *error);
+    // Who made the event and when, as stored: this program now, or a spooled event's own.
+    struct Origin { QString at, user, host, version; };
+    bool appendEvent(const QString &kind, qint64 address, const QString &details, const Origin &origin, QString *error);
+    bool insertDownload(const QVector<QVariant> &row, QString *error);
     bool beginWrite(QString *error);
     bool upgrade(QString *error);
     std::optional<QStringList> missingTriggers(QString *error);
     bool restoreTriggers(const QStringList &missing, QString *error);
     bool walkChain(qint64 lastEvent, struct Chain &chain, QString *error);
 };
+
+namespace {
+
+// Refused logins and missing databases are not: they will not mend by waiting.
+bool serverUnreachable(const QSqlError &e)
+{
+    const QString text = e.databaseText() + e.text();
+    return e.type() == QSqlError::ConnectionError && !text.contains(QLatin1String("authentication"))
+           && !text.contains(QLatin1String("pg_hba.conf")) && !text.contains(QLatin1String("role"))
+           && !text.contains(QLatin1String("does not exist"));
+}
+
+} // namespace
 
 QString Store::Private::describe(const QSqlError &e) const
 {
@@ -293,6 +322,11 @@ QString Store::Private::describe(const QSqlError &e) const
             return QStringLiteral("the archive server of %1 has no such database (%2)").arg(where, text);
         return QStringLiteral("the archive server of %1 cannot be reached (%2)").arg(where, text);
     }
+    if (e.nativeErrorCode() == QLatin1String("42501"))  // insufficient_privilege
+        return QStringLiteral("the archive %1 refused %2 this change (%3): only the archive's owner makes or upgrades its "
+                              "tables and puts back its triggers (vantorel-cli archive init --owner OWNER_URL); "
+                              "nothing was changed")
+            .arg(where, login, text);
     if (e.nativeErrorCode() == QLatin1String("55P03"))  // lock_not_available
         return QStringLiteral("the archive %1 is busy: another program has been writing to it for more than 5 s; try again")
             .arg(where);
@@ -464,6 +498,13 @@ qint64 Store::Private::nextId(const QString &table, QString *error)
 bool Store::Private::appendEvent(EventKind kind, quint32 address, const QJsonObject &details, const QDateTime &at,
                                  QString *error)
 {
+    return appendEvent(eventKindName(kind), address, QString::fromUtf8(compactJson(details)),
+                       {utcText(at), user, QSysInfo::machineHostName(), QStringLiteral(VANTOREL_VERSION)}, error);
+}
+
+bool Store::Private::appendEvent(const QString &kind, qint64 address, const QString &details, const Origin &origin,
+                                 QString *error)
+{
     QSqlQuery last(db);
     if (!last.exec(QStringLiteral("SELECT id, hash FROM audit_events ORDER BY id DESC LIMIT 1")))
         return fail(last.lastError(), error);
@@ -472,22 +513,26 @@ bool Store::Private::appendEvent(EventKind kind, quint32 address, const QJsonObj
     const QString previous = first ? QString() : last.value(1).toString();
     last.finish();
 
-    const QString atText = utcText(at);
-    const QString host = QSysInfo::machineHostName();
-    const QString version = QStringLiteral(VANTOREL_VERSION);
-    const QString kindText = eventKindName(kind);
-    const QString detailsText = QString::fromUtf8(compactJson(details));
-    const QByteArray hash = eventHash(previous, id, atText, user, host, version, kindText, address, detailsText);
-
+    const QByteArray hash = eventHash(previous, id, origin.at, origin.user, origin.host, origin.version, kind, address, details);
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO audit_events (id, occurred_at, user_name, host, program_version, kind, address, "
                              "details, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant &value : {QVariant(id), QVariant(atText), QVariant(user), QVariant(host), QVariant(version),
-                                  QVariant(kindText), QVariant(qint64(address)), QVariant(detailsText), QVariant(hex(hash))})
+    for (const QVariant &value : {QVariant(id), QVariant(origin.at), QVariant(origin.user), QVariant(origin.host),
+                                  QVariant(origin.version), QVariant(kind), QVariant(address), QVariant(details),
+                                  QVariant(hex(hash))})
         q.addBindValue(value);
     return run(q, error);
 }
 
+bool Store::Private::insertDownload(const QVector<QVariant> &row, QString *error)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO downloads (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                  .arg(QLatin1String(downloadColumns)));
+    for (const QVariant &value : row)
+        q.addBindValue(value);
+    return run(q, error);
+}
 
 // In the store's thread: the connection made and the schema checked.
 static bool openOn(Store::Private &p, const Location &location, QString *error)
@@ -535,8 +580,10 @@ static bool openOn(Store::Private &p, const Location &location, QString *error)
         p.db.setDatabaseName(file.absoluteFilePath());
         p.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     }
-    if (!p.db.open())
+    if (!p.db.open()) {
+        p.unreachable = p.postgres && serverUnreachable(p.db.lastError());
         return p.fail(p.db.lastError(), error);
+    }
     return p.prepareSchema(error);
 }
 
@@ -552,12 +599,7 @@ static qint64 storeDownloadOn(Store::Private *d, const LoggerStatus &s, const QB
         QVariant(int(s.calibrationA)), QVariant(int(s.calibrationB)), QVariant(qint64(s.usedBytes)),
         QVariant(utcText(now)), QVariant(QSysInfo::machineHostName()), QVariant(d->user),
         QVariant(QStringLiteral(VANTOREL_VERSION)), QVariant(image), QVariant(hex(sha256(image)))};
-    QSqlQuery q(d->db);
-    q.prepare(QStringLiteral("INSERT INTO downloads (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                  .arg(QLatin1String(downloadColumns)));
-    for (const QVariant &value : row)
-        q.addBindValue(value);
-    if (id == 0 || !d->run(q, error)
+    if (id == 0 || !d->insertDownload(row, error)
         || !d->appendEvent(EventKind::DownloadStored, s.address, downloadDetails(row), now, error)) {
         d->rollback();
         return 0;
@@ -874,6 +916,133 @@ static bool repairTriggersOn(Store::Private *d, QStringList *restored, QString *
     return d->commit(error);
 }
 
+static bool grantApplicationOn(Store::Private *d, const QString &role, QString *error)
+{
+    if (!d->postgres || role.isEmpty() || role == d->login) {
+        *error = QStringLiteral("archive init needs a PostgreSQL archive and an application role other than its owner %1")
+                     .arg(d->login);
+        return false;
+    }
+    if (!d->beginWrite(error))
+        return false;
+    // Reading and adding rows; no change, deletion or trigger (only the owner may touch those).
+    const QString who = d->db.driver()->escapeIdentifier(role, QSqlDriver::TableName);
+    const QString tables = QStringLiteral("downloads, audit_events, schema_version");
+    for (const QString &statement : {QStringLiteral("REVOKE ALL ON %1 FROM PUBLIC").arg(tables),
+                                     QStringLiteral("REVOKE ALL ON %1 FROM %2").arg(tables, who),
+                                     QStringLiteral("GRANT SELECT ON %1 TO %2").arg(tables, who),
+                                     QStringLiteral("GRANT INSERT ON downloads, audit_events TO %1").arg(who)})
+        if (!d->run(statement, error)) {
+            d->rollback();
+            return false;
+        }
+    return d->commit(error);
+}
+
+namespace {
+
+// The spool's rows, read and then removed under its write lock.
+struct Spooled {
+    struct Entry { QString kind; qint64 address = 0; QString details; Store::Private::Origin origin; };
+    QVector<Entry> events;
+    QMap<qint64, QVector<QVariant>> downloads;
+};
+
+bool readSpool(QSqlDatabase &spool, Spooled *spooled)
+{
+    QSqlQuery q(spool);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT kind, address, details, occurred_at, user_name, host, program_version FROM audit_events "
+                               "ORDER BY id")))
+        return false;
+    while (q.next())
+        spooled->events.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
+                                {q.value(3).toString(), q.value(4).toString(), q.value(5).toString(), q.value(6).toString()}});
+    if (!q.exec(QStringLiteral("SELECT %1 FROM downloads ORDER BY id").arg(QLatin1String(downloadColumns))))
+        return false;
+    while (q.next())
+        spooled->downloads.insert(q.value(0).toLongLong(), rowValues(q));
+    return true;
+}
+
+// The spool emptied, its append-only triggers put back as they were.
+bool emptySpool(QSqlDatabase &spool)
+{
+    QSqlQuery q(spool);
+    bool ok = true;
+    for (const Trigger &trigger : appendOnlyTriggers(false))
+        ok = ok && q.exec(QStringLiteral("DROP TRIGGER IF EXISTS ") + trigger.name);
+    ok = ok && q.exec(QStringLiteral("DELETE FROM downloads")) && q.exec(QStringLiteral("DELETE FROM audit_events"));
+    for (const Trigger &trigger : appendOnlyTriggers(false))
+        ok = ok && q.exec(trigger.create);
+    return ok;
+}
+
+// The spool's events appended in their order with their own times and origin; a spooled
+// download gets the archive's next id, and what names it names that id.
+bool storeSpooled(Store::Private *d, const Spooled &spooled, QString *error)
+{
+    QMap<qint64, qint64> ids;
+    const QString downloadId = QStringLiteral("downloadId");
+    for (const Spooled::Entry &event : spooled.events) {
+        if (event.kind == eventKindName(EventKind::SchemaUpgraded) || event.kind == eventKindName(EventKind::TriggersRestored))
+            continue;   // of the spool itself
+        QJsonObject details = QJsonDocument::fromJson(event.details.toUtf8()).object();
+        const qint64 spooledId = qint64(details.value(downloadId).toDouble());
+        if (event.kind == eventKindName(EventKind::DownloadStored) && spooled.downloads.contains(spooledId)) {
+            QVector<QVariant> row = spooled.downloads.value(spooledId);
+            row[0] = d->nextId(QStringLiteral("downloads"), error);
+            if (row[0].toLongLong() == 0 || !d->insertDownload(row, error))
+                return false;
+            ids.insert(spooledId, row[0].toLongLong());
+            details = downloadDetails(row);
+        } else if (ids.contains(spooledId)) {
+            details.insert(downloadId, double(ids.value(spooledId)));
+        }
+        if (!d->appendEvent(event.kind, event.address, QString::fromUtf8(compactJson(details)), event.origin, error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+static bool drainSpoolOn(Store::Private *d, const QString &file, QString *error)
+{
+    if (!QFileInfo::exists(file))
+        return true;
+    const QString name = d->name + QStringLiteral("-spool");
+    bool ok = false;
+    {
+        QSqlDatabase spool = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        spool.setDatabaseName(file);
+        spool.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        Spooled spooled;
+        // Under the spool's write lock, so that two programs never store it twice.
+        ok = spool.open() && QSqlQuery(spool).exec(QStringLiteral("BEGIN IMMEDIATE")) && readSpool(spool, &spooled);
+        if (!ok && error)
+            *error = QStringLiteral("the spool %1 cannot be read (%2)").arg(QDir::toNativeSeparators(file), spool.lastError().text());
+        if (ok && !spooled.events.isEmpty()) {
+            ok = d->beginWrite(error);
+            if (ok && !storeSpooled(d, spooled, error)) {
+                d->rollback();
+                ok = false;
+            }
+            ok = ok && d->commit(error);
+            // Stored: only then is the spool emptied.
+            if (ok && !(emptySpool(spool) && QSqlQuery(spool).exec(QStringLiteral("COMMIT"))) && !(ok = false) && error)
+                *error = QStringLiteral("the spool %1 was stored in the archive but could not be emptied (%2): remove it "
+                                        "before the next download, or it is stored twice")
+                             .arg(QDir::toNativeSeparators(file), spool.lastError().text());
+        }
+        if (spool.isOpen())
+            QSqlQuery(spool).exec(QStringLiteral("ROLLBACK"));
+        spool.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
 // The thread that owns a store's connection. A call that timed out leaves it stuck in the
 // driver: it is then left to end by itself, and the store fails every later call at once.
 struct Store::Runner {
@@ -970,7 +1139,7 @@ namespace {
 constexpr int CALL_TIMEOUT_MS = 10000, VERIFY_TIMEOUT_MS = 120000, LOCAL_TIMEOUT_MS = 60000;
 }
 
-std::unique_ptr<Store> Store::open(const Location &location, QString *error)
+std::unique_ptr<Store> Store::open(const Location &location, QString *error, bool *unreachable)
 {
     std::unique_ptr<Store> store(new Store);
     store->runner->where = location.display();
@@ -978,6 +1147,8 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
     const int limit = location.isPostgres() ? CALL_TIMEOUT_MS : LOCAL_TIMEOUT_MS;
     const bool opened = store->call<bool>([location](Private &p, QString *e) { return openOn(p, location, e); }, error, false,
                                           limit + 5000);   // the connect time-out first
+    if (unreachable)
+        *unreachable = !opened && location.isPostgres() && (store->runner->stuck || store->d->unreachable);
     return opened ? std::move(store) : nullptr;
 }
 
@@ -1053,6 +1224,16 @@ bool Store::repairTriggers(QStringList *restored, QString *error)
         error, std::nullopt, timeout());
     *restored = result.value_or(QStringList());
     return result.has_value();
+}
+
+bool Store::drainSpool(const QString &file, QString *error)
+{
+    return call<bool>([file](Private &p, QString *e) { return drainSpoolOn(&p, file, e); }, error, false, timeout());
+}
+
+bool Store::grantApplication(const QString &role, QString *error)
+{
+    return call<bool>([role](Private &p, QString *e) { return grantApplicationOn(&p, role, e); }, error, false, timeout());
 }
 
 void Store::setAnswerWhileWaiting(bool on)
