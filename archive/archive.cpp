@@ -2,6 +2,7 @@
 
 #include "account.h"
 #include "archiveschema.h"
+#include "auditevent.h"
 #include "clock.h"
 #include "devicetypes.h"
 #include "settings.h"
@@ -31,6 +32,7 @@
 #include <QSysInfo>
 #include <QUrl>
 
+#include <cmath>
 #include <limits>
 
 namespace Archive {
@@ -665,6 +667,8 @@ static QVector<DownloadSummary> downloadsOn(Store::Private *d, std::optional<qui
         row.host = q.value(6).toString();
         rows.append(row);
     }
+    if (q.lastError().isValid())
+        d->fail(q.lastError(), error);
     return rows;
 }
 
@@ -708,7 +712,55 @@ static QVector<Event> eventsOn(Store::Private *d, std::optional<quint32> address
         e.hash = QByteArray::fromHex(q.value(8).toString().toLatin1());
         rows.append(e);
     }
+    if (q.lastError().isValid())
+        d->fail(q.lastError(), error);
     return rows;
+}
+
+namespace {
+
+bool isHash(const QString &text)
+{
+    static const QRegularExpression hash(QStringLiteral("^[0-9a-fA-F]{64}$"));
+    return hash.match(text).hasMatch();
+}
+
+} // namespace
+
+CheckedEvent checkEvent(const QVector<QVariant> &columns, const QString &previousHash)
+{
+    static const char *const names[AUDIT_EVENT_COLUMNS] = {"id", "occurred_at", "user_name", "host", "program_version",
+                                                           "kind", "address", "details", "hash"};
+    CheckedEvent event;
+    event.id = columns.value(0).toLongLong();
+    event.hash = columns.value(8).toString();
+    const auto problem = [&event](const QString &what) {
+        event.problem = QStringLiteral("audit event %1: ").arg(event.id) + what;
+        return event;
+    };
+    for (int column = 0; column < AUDIT_EVENT_COLUMNS; ++column)
+        if (columns.value(column).isNull())
+            return problem(QStringLiteral("its column %1 is empty (NULL)").arg(QLatin1String(names[column])));
+    if (!isHash(event.hash))
+        return problem(QStringLiteral("its hash is not 64 hex digits"));
+    const QString details = columns[7].toString();
+    QJsonParseError parsed;
+    const QJsonDocument document = QJsonDocument::fromJson(details.toUtf8(), &parsed);
+    if (parsed.error != QJsonParseError::NoError || !document.isObject())
+        return problem(QStringLiteral("its details are not valid JSON"));
+    const QByteArray hash = eventHash(previousHash, event.id, columns[1].toString(), columns[2].toString(), columns[3].toString(),
+                                      columns[4].toString(), columns[5].toString(), columns[6].toLongLong(), details);
+    if (hex(hash) != event.hash)
+        return problem(QStringLiteral("its hash does not match its content and the event before it"));
+    if (columns[5].toString() != eventKindName(EventKind::DownloadStored))
+        return event;
+    // A download id is a whole number a double holds exactly.
+    const double id = document.object().value(QStringLiteral("downloadId")).toDouble();
+    if (!(id >= 1 && id <= 9007199254740992.0 && id == std::floor(id)))
+        return problem(QStringLiteral("its details are no record of a download"));
+    event.downloadId = qint64(id);
+    event.details = document.object();
+    return event;
 }
 
 // The audit chain as walked from its first event: each link checked, what it vouches for kept.
@@ -741,31 +793,23 @@ bool Store::Private::walkChain(qint64 lastEvent, Chain &chain, QString *error)
     // event is the one named.
     QString previous;
     while (q.next()) {
-        const qint64 id = q.value(0).toLongLong();
-        for (int column = 0; column < 9; ++column)
-            if (q.value(column).isNull())
-                broken(QStringLiteral("audit event %1: its column %2 is empty (NULL)").arg(id).arg(q.record().fieldName(column)));
-        const QString details = q.value(7).toString();
-        const QByteArray hash = eventHash(previous, id, q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                                          q.value(4).toString(), q.value(5).toString(), q.value(6).toLongLong(), details);
-        previous = q.value(8).toString();
+        QVector<QVariant> columns;
+        for (int column = 0; column < AUDIT_EVENT_COLUMNS; ++column)
+            columns.append(q.value(column));
+        const CheckedEvent event = checkEvent(columns, previous);
+        previous = event.hash;
         ++chain.head.events;
         chain.head.hash = previous;
         chain.hashes.insert(previous.toLower());
-        if (hex(hash) != previous)
-            broken(QStringLiteral("audit event %1: its hash does not match its content and the event before it").arg(id));
-        if (q.value(5).toString() != eventKindName(EventKind::DownloadStored))
-            continue;
-        QJsonParseError parsed;
-        const QJsonDocument document = QJsonDocument::fromJson(details.toUtf8(), &parsed);
-        const qint64 download = qint64(document.object().value(QStringLiteral("downloadId")).toDouble());
-        if (parsed.error != QJsonParseError::NoError || !document.isObject() || download <= 0) {
-            broken(QStringLiteral("audit event %1: its details are no record of a download").arg(id));
-            continue;
-        }
-        const int eventVersion = upgradedAt ? (id < upgradedAt ? 1 : 2) : version;
-        chain.downloads.insert(download, {id, q.value(6).toLongLong(), eventVersion, document.object()});
+        if (!event.problem.isEmpty())
+            broken(event.problem);
+        const int eventVersion = upgradedAt ? (event.id < upgradedAt ? 1 : 2) : version;
+        if (event.downloadId)
+            chain.downloads.insert(event.downloadId, {event.id, columns[6].toLongLong(), eventVersion, event.details});
     }
+    // A damaged file can end a read early: that is no shorter chain.
+    if (q.lastError().isValid())
+        return fail(q.lastError(), error);
     return true;
 }
 
@@ -778,6 +822,8 @@ QString rowMismatch(qint64 id, const QVector<QVariant> &row, const Chain::Record
     for (int i = 0; i < row.size(); ++i)
         if (row[i].isNull())
             return QStringLiteral("download %1: its column %2 is empty (NULL)").arg(id).arg(QLatin1String(downloadFields[i].column));
+    if (!isHash(row.value(IMAGE_COLUMN + 1).toString()))
+        return QStringLiteral("download %1: its image hash is not 64 hex digits").arg(id);
     if (hex(sha256(row[IMAGE_COLUMN].toByteArray())) != row.value(IMAGE_COLUMN + 1).toString())
         return QStringLiteral("download %1: image hash differs").arg(id);
     if (!recorded)
@@ -845,6 +891,10 @@ static VerifyResult verifyOn(Store::Private *d, QString *error, const QStringLis
             mismatch(problem);
         if (recorded != chain.downloads.end())
             chain.downloads.erase(recorded);
+    }
+    if (q.lastError().isValid()) {
+        d->fail(q.lastError(), error);
+        return result;
     }
     for (auto it = chain.downloads.cbegin(); it != chain.downloads.cend(); ++it)
         mismatch(QStringLiteral("audit event %1: download %2 is missing").arg(it.value().event).arg(it.key()));

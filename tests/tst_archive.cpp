@@ -214,9 +214,19 @@ private slots:
             QTest::addRow("%s: one audit event", qPrintable(engine)) << engine
                 << QStringList{"UPDATE audit_events SET user_name = 'mallory' WHERE id = 1"} << "audit event 1: its hash does not match";
             QTest::addRow("%s: details that are no JSON", qPrintable(engine)) << engine
-                << QStringList{"UPDATE audit_events SET details = '{' WHERE id = 2"} << "audit event 2: its hash does not match";
+                << QStringList{"UPDATE audit_events SET details = '{' WHERE id = 2"} << "audit event 2: its details are not valid JSON";
             QTest::addRow("%s: a hash that is no hash", qPrintable(engine)) << engine
-                << QStringList{"UPDATE audit_events SET hash = 'zz' WHERE id = 3"} << "audit event 3: its hash does not match";
+                << QStringList{"UPDATE audit_events SET hash = 'zz' WHERE id = 3"} << "audit event 3: its hash is not 64 hex digits";
+            QTest::addRow("%s: an image hash that is no hash", qPrintable(engine)) << engine
+                << QStringList{"UPDATE downloads SET image_sha256 = 'abc' WHERE id = 2"} << "download 2: its image hash is not 64 hex digits";
+            if (engine == "postgresql") {   // an SQLite file keeps its NOT NULL
+                QTest::addRow("%s: a NULL in a download", qPrintable(engine)) << engine
+                    << QStringList{"ALTER TABLE downloads ALTER host DROP NOT NULL", "UPDATE downloads SET host = NULL WHERE id = 2"}
+                    << "download 2: its column host is empty (NULL)";
+                QTest::addRow("%s: a NULL in an event", qPrintable(engine)) << engine
+                    << QStringList{"ALTER TABLE audit_events ALTER details DROP NOT NULL", "UPDATE audit_events SET details = NULL WHERE id = 3"}
+                    << "audit event 3: its column details is empty (NULL)";
+            }
             QTest::addRow("%s: an event from the middle", qPrintable(engine)) << engine
                 << QStringList{"DELETE FROM audit_events WHERE id = 2"} << "audit event 3: its hash does not match";
             QTest::addRow("%s: two events swapped", qPrintable(engine)) << engine
@@ -255,6 +265,8 @@ private slots:
         QVERIFY2(run.err.contains(named.toUtf8()) && run.err.contains("triggers missing"), run.err);
         QCOMPARE(QJsonDocument::fromJson(run.out)["ok"].toBool(true), named.contains("chain"));
         QCOMPARE(runCli({"archive", "export", "2", "-o", "-", "--archive", archive.url}, files.path()).exitCode, 1);
+        for (const QString command : {"list", "head", "log"})   // what they show, they show without a crash
+            QVERIFY(runCli({"archive", command, "--archive", archive.url}, files.path()).exitCode >= 0);
         const QString owner = QString(archive.url).replace(PostgresServer::APP, PostgresServer::OWNER);   // who may put them back
         QCOMPARE(runCli({"archive", "verify", "--repair-triggers", "--expect-file", "heads", "--archive", owner}, files.path()).exitCode, 1);
         QVERIFY(!runDirectly(archive, {"DELETE FROM audit_events"}));
@@ -460,6 +472,9 @@ private slots:
         QTest::newRow("file not written") << QStringList{"export", "1", "-o", "/no/such/x.tsv"} << 3 << "cannot write /no/such/x.tsv";
         QTest::newRow("no id") << QStringList{"export"} << 2 << "takes one download id";
         QTest::newRow("archive off") << QStringList{"verify", "--no-archive"} << 2 << "switched off";
+        for (const QString command : {"list", "verify", "head", "log"})
+            QTest::addRow("truncated file: %s", qPrintable(command)) << QStringList{command, "--archive", "cut.sqlite"} << 1 << "is damaged";
+        QTest::newRow("truncated file: export") << QStringList{"export", "1", "--archive", "cut.sqlite"} << 1 << "is damaged";
     }
 
     void commandLineExitStatus()
@@ -471,6 +486,7 @@ private slots:
         dir.writeConfig("[ARCHIVE]\nURL=a.sqlite\n");
         QString error;
         QVERIFY2(Archive::Store::open({dir.filePath("a.sqlite")}, &error)->storeDownload(campaignStatus({}, 640), "x", &error) == 1, qPrintable(error));
+        QVERIFY(writeFile(dir.filePath("cut.sqlite"), readFile(dir.filePath("a.sqlite")).left(12288)));
         const Run run = runCli(QStringList{"archive"} + args, dir.path());
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2((exitCode ? run.err : run.out).contains(output.toUtf8()) && (!output.isEmpty() || run.out.isEmpty()), run.out + run.err);
