@@ -21,7 +21,6 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlRecord>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlDatabase>
