@@ -2,6 +2,7 @@
 
 #include "account.h"
 #include "archiveschema.h"
+#include "auditevent.h"
 #include "clock.h"
 #include "devicetypes.h"
 #include "settings.h"
@@ -18,17 +19,19 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
-#include <QSqlRecord>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QUrl>
 
+#include <cmath>
 #include <limits>
 
 namespace Archive {
@@ -205,6 +208,15 @@ Location Location::fromSettings()
     return {url.isEmpty() ? defaultSqlitePath() : url};
 }
 
+QString Location::spoolPath() const
+{
+    const QUrl server(url);
+    QString name = QStringLiteral("%1@%2_%3_%4").arg(server.userName(), server.host()).arg(server.port(5432)).arg(server.path().mid(1));
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9@._-]")), QStringLiteral("_"));
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/vantorel/spool/") + name
+           + QStringLiteral(".sqlite");
+}
+
 bool Location::isPostgres() const
 {
     return url.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
@@ -223,6 +235,7 @@ struct Store::Private {
     QString login;       // the PostgreSQL role
     bool postgres = false;
     int version = 0;     // of the schema, as last read
+    bool unreachable = false;   // the server could not be reached at all (not refused)
     QSqlDatabase db;
 
     ~Private()
@@ -257,12 +270,29 @@ struct Store::Private {
     int schemaVersion(QString *error);   // 0 for an empty database, -1 (`error` set) when unusable
     qint64 nextId(const QString &table, QString *error);
     bool appendEvent(EventKind kind, quint32 address, const QJsonObject &details, const QDateTime &at, QString *error);
+    // Who made the event and when, as stored: this program now, or a spooled event's own.
+    struct Origin { QString at, user, host, version; };
+    bool appendEvent(const QString &kind, qint64 address, const QString &details, const Origin &origin, QString *error);
+    bool insertDownload(const QVector<QVariant> &row, QString *error);
     bool beginWrite(QString *error);
     bool upgrade(QString *error);
     std::optional<QStringList> missingTriggers(QString *error);
     bool restoreTriggers(const QStringList &missing, QString *error);
     bool walkChain(qint64 lastEvent, struct Chain &chain, QString *error);
 };
+
+namespace {
+
+// Refused logins and missing databases are not: they will not mend by waiting.
+bool serverUnreachable(const QSqlError &e)
+{
+    const QString text = e.databaseText() + e.text();
+    return e.type() == QSqlError::ConnectionError && !text.contains(QLatin1String("authentication"))
+           && !text.contains(QLatin1String("pg_hba.conf")) && !text.contains(QLatin1String("role"))
+           && !text.contains(QLatin1String("does not exist"));
+}
+
+} // namespace
 
 QString Store::Private::describe(const QSqlError &e) const
 {
@@ -293,6 +323,11 @@ QString Store::Private::describe(const QSqlError &e) const
             return QStringLiteral("the archive server of %1 has no such database (%2)").arg(where, text);
         return QStringLiteral("the archive server of %1 cannot be reached (%2)").arg(where, text);
     }
+    if (e.nativeErrorCode() == QLatin1String("42501"))  // insufficient_privilege
+        return QStringLiteral("the archive %1 refused %2 this change (%3): only the archive's owner makes or upgrades its "
+                              "tables and puts back its triggers (vantorel-cli archive init --owner OWNER_URL); "
+                              "nothing was changed")
+            .arg(where, login, text);
     if (e.nativeErrorCode() == QLatin1String("55P03"))  // lock_not_available
         return QStringLiteral("the archive %1 is busy: another program has been writing to it for more than 5 s; try again")
             .arg(where);
@@ -464,6 +499,13 @@ qint64 Store::Private::nextId(const QString &table, QString *error)
 bool Store::Private::appendEvent(EventKind kind, quint32 address, const QJsonObject &details, const QDateTime &at,
                                  QString *error)
 {
+    return appendEvent(eventKindName(kind), address, QString::fromUtf8(compactJson(details)),
+                       {utcText(at), user, QSysInfo::machineHostName(), QStringLiteral(VANTOREL_VERSION)}, error);
+}
+
+bool Store::Private::appendEvent(const QString &kind, qint64 address, const QString &details, const Origin &origin,
+                                 QString *error)
+{
     QSqlQuery last(db);
     if (!last.exec(QStringLiteral("SELECT id, hash FROM audit_events ORDER BY id DESC LIMIT 1")))
         return fail(last.lastError(), error);
@@ -472,22 +514,26 @@ bool Store::Private::appendEvent(EventKind kind, quint32 address, const QJsonObj
     const QString previous = first ? QString() : last.value(1).toString();
     last.finish();
 
-    const QString atText = utcText(at);
-    const QString host = QSysInfo::machineHostName();
-    const QString version = QStringLiteral(VANTOREL_VERSION);
-    const QString kindText = eventKindName(kind);
-    const QString detailsText = QString::fromUtf8(compactJson(details));
-    const QByteArray hash = eventHash(previous, id, atText, user, host, version, kindText, address, detailsText);
-
+    const QByteArray hash = eventHash(previous, id, origin.at, origin.user, origin.host, origin.version, kind, address, details);
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO audit_events (id, occurred_at, user_name, host, program_version, kind, address, "
                              "details, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant &value : {QVariant(id), QVariant(atText), QVariant(user), QVariant(host), QVariant(version),
-                                  QVariant(kindText), QVariant(qint64(address)), QVariant(detailsText), QVariant(hex(hash))})
+    for (const QVariant &value : {QVariant(id), QVariant(origin.at), QVariant(origin.user), QVariant(origin.host),
+                                  QVariant(origin.version), QVariant(kind), QVariant(address), QVariant(details),
+                                  QVariant(hex(hash))})
         q.addBindValue(value);
     return run(q, error);
 }
 
+bool Store::Private::insertDownload(const QVector<QVariant> &row, QString *error)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO downloads (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                  .arg(QLatin1String(downloadColumns)));
+    for (const QVariant &value : row)
+        q.addBindValue(value);
+    return run(q, error);
+}
 
 // In the store's thread: the connection made and the schema checked.
 static bool openOn(Store::Private &p, const Location &location, QString *error)
@@ -535,8 +581,10 @@ static bool openOn(Store::Private &p, const Location &location, QString *error)
         p.db.setDatabaseName(file.absoluteFilePath());
         p.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     }
-    if (!p.db.open())
+    if (!p.db.open()) {
+        p.unreachable = p.postgres && serverUnreachable(p.db.lastError());
         return p.fail(p.db.lastError(), error);
+    }
     return p.prepareSchema(error);
 }
 
@@ -552,12 +600,7 @@ static qint64 storeDownloadOn(Store::Private *d, const LoggerStatus &s, const QB
         QVariant(int(s.calibrationA)), QVariant(int(s.calibrationB)), QVariant(qint64(s.usedBytes)),
         QVariant(utcText(now)), QVariant(QSysInfo::machineHostName()), QVariant(d->user),
         QVariant(QStringLiteral(VANTOREL_VERSION)), QVariant(image), QVariant(hex(sha256(image)))};
-    QSqlQuery q(d->db);
-    q.prepare(QStringLiteral("INSERT INTO downloads (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                  .arg(QLatin1String(downloadColumns)));
-    for (const QVariant &value : row)
-        q.addBindValue(value);
-    if (id == 0 || !d->run(q, error)
+    if (id == 0 || !d->insertDownload(row, error)
         || !d->appendEvent(EventKind::DownloadStored, s.address, downloadDetails(row), now, error)) {
         d->rollback();
         return 0;
@@ -623,6 +666,8 @@ static QVector<DownloadSummary> downloadsOn(Store::Private *d, std::optional<qui
         row.host = q.value(6).toString();
         rows.append(row);
     }
+    if (q.lastError().isValid())
+        d->fail(q.lastError(), error);
     return rows;
 }
 
@@ -666,7 +711,55 @@ static QVector<Event> eventsOn(Store::Private *d, std::optional<quint32> address
         e.hash = QByteArray::fromHex(q.value(8).toString().toLatin1());
         rows.append(e);
     }
+    if (q.lastError().isValid())
+        d->fail(q.lastError(), error);
     return rows;
+}
+
+namespace {
+
+bool isHash(const QString &text)
+{
+    static const QRegularExpression hash(QStringLiteral("^[0-9a-fA-F]{64}$"));
+    return hash.match(text).hasMatch();
+}
+
+} // namespace
+
+CheckedEvent checkEvent(const QVector<QVariant> &columns, const QString &previousHash)
+{
+    static const char *const names[AUDIT_EVENT_COLUMNS] = {"id", "occurred_at", "user_name", "host", "program_version",
+                                                           "kind", "address", "details", "hash"};
+    CheckedEvent event;
+    event.id = columns.value(0).toLongLong();
+    event.hash = columns.value(8).toString();
+    const auto problem = [&event](const QString &what) {
+        event.problem = QStringLiteral("audit event %1: ").arg(event.id) + what;
+        return event;
+    };
+    for (int column = 0; column < AUDIT_EVENT_COLUMNS; ++column)
+        if (columns.value(column).isNull())
+            return problem(QStringLiteral("its column %1 is empty (NULL)").arg(QLatin1String(names[column])));
+    if (!isHash(event.hash))
+        return problem(QStringLiteral("its hash is not 64 hex digits"));
+    const QString details = columns[7].toString();
+    QJsonParseError parsed;
+    const QJsonDocument document = QJsonDocument::fromJson(details.toUtf8(), &parsed);
+    if (parsed.error != QJsonParseError::NoError || !document.isObject())
+        return problem(QStringLiteral("its details are not valid JSON"));
+    const QByteArray hash = eventHash(previousHash, event.id, columns[1].toString(), columns[2].toString(), columns[3].toString(),
+                                      columns[4].toString(), columns[5].toString(), columns[6].toLongLong(), details);
+    if (hex(hash) != event.hash)
+        return problem(QStringLiteral("its hash does not match its content and the event before it"));
+    if (columns[5].toString() != eventKindName(EventKind::DownloadStored))
+        return event;
+    // A download id is a whole number a double holds exactly.
+    const double id = document.object().value(QStringLiteral("downloadId")).toDouble();
+    if (!(id >= 1 && id <= 9007199254740992.0 && id == std::floor(id)))
+        return problem(QStringLiteral("its details are no record of a download"));
+    event.downloadId = qint64(id);
+    event.details = document.object();
+    return event;
 }
 
 // The audit chain as walked from its first event: each link checked, what it vouches for kept.
@@ -699,31 +792,23 @@ bool Store::Private::walkChain(qint64 lastEvent, Chain &chain, QString *error)
     // event is the one named.
     QString previous;
     while (q.next()) {
-        const qint64 id = q.value(0).toLongLong();
-        for (int column = 0; column < 9; ++column)
-            if (q.value(column).isNull())
-                broken(QStringLiteral("audit event %1: its column %2 is empty (NULL)").arg(id).arg(q.record().fieldName(column)));
-        const QString details = q.value(7).toString();
-        const QByteArray hash = eventHash(previous, id, q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
-                                          q.value(4).toString(), q.value(5).toString(), q.value(6).toLongLong(), details);
-        previous = q.value(8).toString();
+        QVector<QVariant> columns;
+        for (int column = 0; column < AUDIT_EVENT_COLUMNS; ++column)
+            columns.append(q.value(column));
+        const CheckedEvent event = checkEvent(columns, previous);
+        previous = event.hash;
         ++chain.head.events;
         chain.head.hash = previous;
         chain.hashes.insert(previous.toLower());
-        if (hex(hash) != previous)
-            broken(QStringLiteral("audit event %1: its hash does not match its content and the event before it").arg(id));
-        if (q.value(5).toString() != eventKindName(EventKind::DownloadStored))
-            continue;
-        QJsonParseError parsed;
-        const QJsonDocument document = QJsonDocument::fromJson(details.toUtf8(), &parsed);
-        const qint64 download = qint64(document.object().value(QStringLiteral("downloadId")).toDouble());
-        if (parsed.error != QJsonParseError::NoError || !document.isObject() || download <= 0) {
-            broken(QStringLiteral("audit event %1: its details are no record of a download").arg(id));
-            continue;
-        }
-        const int eventVersion = upgradedAt ? (id < upgradedAt ? 1 : 2) : version;
-        chain.downloads.insert(download, {id, q.value(6).toLongLong(), eventVersion, document.object()});
+        if (!event.problem.isEmpty())
+            broken(event.problem);
+        const int eventVersion = upgradedAt ? (event.id < upgradedAt ? 1 : 2) : version;
+        if (event.downloadId)
+            chain.downloads.insert(event.downloadId, {event.id, columns[6].toLongLong(), eventVersion, event.details});
     }
+    // A damaged file can end a read early: that is no shorter chain.
+    if (q.lastError().isValid())
+        return fail(q.lastError(), error);
     return true;
 }
 
@@ -736,6 +821,8 @@ QString rowMismatch(qint64 id, const QVector<QVariant> &row, const Chain::Record
     for (int i = 0; i < row.size(); ++i)
         if (row[i].isNull())
             return QStringLiteral("download %1: its column %2 is empty (NULL)").arg(id).arg(QLatin1String(downloadFields[i].column));
+    if (!isHash(row.value(IMAGE_COLUMN + 1).toString()))
+        return QStringLiteral("download %1: its image hash is not 64 hex digits").arg(id);
     if (hex(sha256(row[IMAGE_COLUMN].toByteArray())) != row.value(IMAGE_COLUMN + 1).toString())
         return QStringLiteral("download %1: image hash differs").arg(id);
     if (!recorded)
@@ -803,6 +890,10 @@ static VerifyResult verifyOn(Store::Private *d, QString *error, const QStringLis
             mismatch(problem);
         if (recorded != chain.downloads.end())
             chain.downloads.erase(recorded);
+    }
+    if (q.lastError().isValid()) {
+        d->fail(q.lastError(), error);
+        return result;
     }
     for (auto it = chain.downloads.cbegin(); it != chain.downloads.cend(); ++it)
         mismatch(QStringLiteral("audit event %1: download %2 is missing").arg(it.value().event).arg(it.key()));
@@ -872,6 +963,133 @@ static bool repairTriggersOn(Store::Private *d, QStringList *restored, QString *
     }
     *restored = *missing;
     return d->commit(error);
+}
+
+static bool grantApplicationOn(Store::Private *d, const QString &role, QString *error)
+{
+    if (!d->postgres || role.isEmpty() || role == d->login) {
+        *error = QStringLiteral("archive init needs a PostgreSQL archive and an application role other than its owner %1")
+                     .arg(d->login);
+        return false;
+    }
+    if (!d->beginWrite(error))
+        return false;
+    // Reading and adding rows; no change, deletion or trigger (only the owner may touch those).
+    const QString who = d->db.driver()->escapeIdentifier(role, QSqlDriver::TableName);
+    const QString tables = QStringLiteral("downloads, audit_events, schema_version");
+    for (const QString &statement : {QStringLiteral("REVOKE ALL ON %1 FROM PUBLIC").arg(tables),
+                                     QStringLiteral("REVOKE ALL ON %1 FROM %2").arg(tables, who),
+                                     QStringLiteral("GRANT SELECT ON %1 TO %2").arg(tables, who),
+                                     QStringLiteral("GRANT INSERT ON downloads, audit_events TO %1").arg(who)})
+        if (!d->run(statement, error)) {
+            d->rollback();
+            return false;
+        }
+    return d->commit(error);
+}
+
+namespace {
+
+// The spool's rows, read and then removed under its write lock.
+struct Spooled {
+    struct Entry { QString kind; qint64 address = 0; QString details; Store::Private::Origin origin; };
+    QVector<Entry> events;
+    QMap<qint64, QVector<QVariant>> downloads;
+};
+
+bool readSpool(QSqlDatabase &spool, Spooled *spooled)
+{
+    QSqlQuery q(spool);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT kind, address, details, occurred_at, user_name, host, program_version FROM audit_events "
+                               "ORDER BY id")))
+        return false;
+    while (q.next())
+        spooled->events.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
+                                {q.value(3).toString(), q.value(4).toString(), q.value(5).toString(), q.value(6).toString()}});
+    if (!q.exec(QStringLiteral("SELECT %1 FROM downloads ORDER BY id").arg(QLatin1String(downloadColumns))))
+        return false;
+    while (q.next())
+        spooled->downloads.insert(q.value(0).toLongLong(), rowValues(q));
+    return true;
+}
+
+// The spool emptied, its append-only triggers put back as they were.
+bool emptySpool(QSqlDatabase &spool)
+{
+    QSqlQuery q(spool);
+    bool ok = true;
+    for (const Trigger &trigger : appendOnlyTriggers(false))
+        ok = ok && q.exec(QStringLiteral("DROP TRIGGER IF EXISTS ") + trigger.name);
+    ok = ok && q.exec(QStringLiteral("DELETE FROM downloads")) && q.exec(QStringLiteral("DELETE FROM audit_events"));
+    for (const Trigger &trigger : appendOnlyTriggers(false))
+        ok = ok && q.exec(trigger.create);
+    return ok;
+}
+
+// The spool's events appended in their order with their own times and origin; a spooled
+// download gets the archive's next id, and what names it names that id.
+bool storeSpooled(Store::Private *d, const Spooled &spooled, QString *error)
+{
+    QMap<qint64, qint64> ids;
+    const QString downloadId = QStringLiteral("downloadId");
+    for (const Spooled::Entry &event : spooled.events) {
+        if (event.kind == eventKindName(EventKind::SchemaUpgraded) || event.kind == eventKindName(EventKind::TriggersRestored))
+            continue;   // of the spool itself
+        QJsonObject details = QJsonDocument::fromJson(event.details.toUtf8()).object();
+        const qint64 spooledId = qint64(details.value(downloadId).toDouble());
+        if (event.kind == eventKindName(EventKind::DownloadStored) && spooled.downloads.contains(spooledId)) {
+            QVector<QVariant> row = spooled.downloads.value(spooledId);
+            row[0] = d->nextId(QStringLiteral("downloads"), error);
+            if (row[0].toLongLong() == 0 || !d->insertDownload(row, error))
+                return false;
+            ids.insert(spooledId, row[0].toLongLong());
+            details = downloadDetails(row);
+        } else if (ids.contains(spooledId)) {
+            details.insert(downloadId, double(ids.value(spooledId)));
+        }
+        if (!d->appendEvent(event.kind, event.address, QString::fromUtf8(compactJson(details)), event.origin, error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+static bool drainSpoolOn(Store::Private *d, const QString &file, QString *error)
+{
+    if (!QFileInfo::exists(file))
+        return true;
+    const QString name = d->name + QStringLiteral("-spool");
+    bool ok = false;
+    {
+        QSqlDatabase spool = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        spool.setDatabaseName(file);
+        spool.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        Spooled spooled;
+        // Under the spool's write lock, so that two programs never store it twice.
+        ok = spool.open() && QSqlQuery(spool).exec(QStringLiteral("BEGIN IMMEDIATE")) && readSpool(spool, &spooled);
+        if (!ok && error)
+            *error = QStringLiteral("the spool %1 cannot be read (%2)").arg(QDir::toNativeSeparators(file), spool.lastError().text());
+        if (ok && !spooled.events.isEmpty()) {
+            ok = d->beginWrite(error);
+            if (ok && !storeSpooled(d, spooled, error)) {
+                d->rollback();
+                ok = false;
+            }
+            ok = ok && d->commit(error);
+            // Stored: only then is the spool emptied.
+            if (ok && !(emptySpool(spool) && QSqlQuery(spool).exec(QStringLiteral("COMMIT"))) && !(ok = false) && error)
+                *error = QStringLiteral("the spool %1 was stored in the archive but could not be emptied (%2): remove it "
+                                        "before the next download, or it is stored twice")
+                             .arg(QDir::toNativeSeparators(file), spool.lastError().text());
+        }
+        if (spool.isOpen())
+            QSqlQuery(spool).exec(QStringLiteral("ROLLBACK"));
+        spool.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
 }
 
 // How often a waiting call looks whether its thread was asked to stop.
@@ -983,7 +1201,7 @@ namespace {
 constexpr int CALL_TIMEOUT_MS = 10000, VERIFY_TIMEOUT_MS = 120000, LOCAL_TIMEOUT_MS = 60000;
 }
 
-std::unique_ptr<Store> Store::open(const Location &location, QString *error)
+std::unique_ptr<Store> Store::open(const Location &location, QString *error, bool *unreachable)
 {
     std::unique_ptr<Store> store(new Store);
     store->runner->where = location.display();
@@ -991,6 +1209,8 @@ std::unique_ptr<Store> Store::open(const Location &location, QString *error)
     const int limit = location.isPostgres() ? CALL_TIMEOUT_MS : LOCAL_TIMEOUT_MS;
     const bool opened = store->call<bool>([location](Private &p, QString *e) { return openOn(p, location, e); }, error, false,
                                           limit + 5000);   // the connect time-out first
+    if (unreachable)
+        *unreachable = !opened && location.isPostgres() && (store->runner->stuck || store->d->unreachable);
     return opened ? std::move(store) : nullptr;
 }
 
@@ -1066,6 +1286,16 @@ bool Store::repairTriggers(QStringList *restored, QString *error)
         error, std::nullopt, timeout());
     *restored = result.value_or(QStringList());
     return result.has_value();
+}
+
+bool Store::drainSpool(const QString &file, QString *error)
+{
+    return call<bool>([file](Private &p, QString *e) { return drainSpoolOn(&p, file, e); }, error, false, timeout());
+}
+
+bool Store::grantApplication(const QString &role, QString *error)
+{
+    return call<bool>([role](Private &p, QString *e) { return grantApplicationOn(&p, role, e); }, error, false, timeout());
 }
 
 void Store::setAnswerWhileWaiting(bool on)

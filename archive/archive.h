@@ -33,6 +33,9 @@ struct Location {
     // ARCHIVE/URL and ARCHIVE/ENABLED of config.ini (the window's choice).
     static Location fromSettings();
     bool isPostgres() const;      // a postgresql:// (or postgres://) URL
+    // Of a PostgreSQL archive: where downloads wait while its server cannot be reached,
+    // $XDG_DATA_HOME/vantorel/spool/USER@HOST_PORT_DB.sqlite (an archive file itself).
+    QString spoolPath() const;
     QString display() const;      // for messages: the URL without its password, or the file
 };
 
@@ -96,8 +99,9 @@ public:
     // Opens (creating on first use) the archive at `location`; an older schema is left as it
     // is until the first write upgrades it, so that reading never changes an archive.
     // Waits up to 5 s for a busy SQLite file. Null with `error` set (a message for the user)
-    // when it is missing, corrupt, unreachable, refuses the login, or has a newer schema.
-    static std::unique_ptr<Store> open(const Location &location, QString *error);
+    // when it is missing, corrupt, unreachable, refuses the login, or has a newer schema;
+    // `unreachable` then tells a server that did not answer from one that refused.
+    static std::unique_ptr<Store> open(const Location &location, QString *error, bool *unreachable = nullptr);
     ~Store();
 
     // Stores a completed download and its DownloadStored event in one transaction.
@@ -127,6 +131,15 @@ public:
 
     // Puts back missing or changed triggers, recorded as an event; `restored` names them.
     bool repairTriggers(QStringList *restored, QString *error);
+
+    // What waits in the spool file `file` (see Location::spoolPath) appended here in its order,
+    // with its own times, host, user and version; then the spool is emptied. True when the
+    // spool is empty or was emptied.
+    bool drainSpool(const QString &file, QString *error);
+
+    // PostgreSQL, as the archive's owner: the schema made or upgraded, the triggers put back,
+    // and `role` (the program's login) allowed to read and add rows, nothing else.
+    bool grantApplication(const QString &role, QString *error);
 
     // The schema version of the archive as opened (an older one is upgraded on the first write).
     int schemaVersion() const;

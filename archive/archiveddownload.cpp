@@ -4,6 +4,8 @@
 #include "periods.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonObject>
 
@@ -12,7 +14,28 @@ namespace Archive {
 std::unique_ptr<Store> openStore(const Location &location, QString *error)
 {
     error->clear();
-    return location.enabled() ? Store::open(location, error) : nullptr;
+    if (!location.enabled())
+        return nullptr;
+    bool unreachable = false;
+    std::unique_ptr<Store> store = Store::open(location, error, &unreachable);
+    if (!location.isPostgres() || (!store && !unreachable))
+        return store;
+    // What waited in the spool goes first, so that the archive keeps the order of downloads.
+    const QString spool = location.spoolPath();
+    if (store && store->drainSpool(spool, error))
+        return store;
+    if (store)
+        error->prepend(QStringLiteral("what waits in the spool could not be stored in the archive: "));
+    QDir().mkpath(QFileInfo(spool).absolutePath());
+    QString spoolError;
+    std::unique_ptr<Store> spooled = Store::open({spool}, &spoolError);
+    if (!spooled) {
+        *error += QStringLiteral("; the spool cannot be used either: ") + spoolError;
+        return nullptr;
+    }
+    *error += QStringLiteral("; downloads wait in the spool %1 until a command or the station reaches the archive")
+                  .arg(QDir::toNativeSeparators(spool));
+    return spooled;
 }
 
 ReadReport readThroughArchive(ManageSerialPort &port, const LoggerStatus &status, Store *store, bool forceFull,

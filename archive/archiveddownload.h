@@ -25,6 +25,9 @@ struct ReadReport {
 };
 
 // The store at `location`; null when the archive is off (`error` empty) or cannot be opened.
+// A PostgreSQL server that cannot be reached: the store of its spool, with `error` saying so
+// (the caller still reports the archive step as failed); one that is reached first takes
+// what waits in the spool.
 std::unique_ptr<Store> openStore(const Location &location, QString *error);
 
 // `status` was just read. `store` null: a plain full read, nothing stored. Progress runs

@@ -9,9 +9,11 @@
 #include "session.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace Cli {
 
@@ -58,7 +60,8 @@ int loggerFilter(const QCommandLineParser &args, std::optional<quint32> &address
     return ok && serial.size() <= 8 ? Success : fail(Usage, QStringLiteral("--logger takes a serial number, e.g. 1234 or 00012345"));
 }
 
-int list(const QCommandLineParser &args, Archive::Store &store, std::optional<quint32> address)
+// `spooled`: the downloads that wait in the spool for the archive, which has given them no id yet.
+int list(const QCommandLineParser &args, Archive::Store &store, std::optional<quint32> address, bool spooled = false)
 {
     QString error;
     const QVector<Archive::DownloadSummary> rows = store.downloads(address, &error);
@@ -67,7 +70,8 @@ int list(const QCommandLineParser &args, Archive::Store &store, std::optional<qu
     for (const Archive::DownloadSummary &row : rows) {
         const QString start = row.startTime.isValid() ? row.startTime.toString(clockFormat) : QString();
         if (args.isSet(jsonOption()))
-            writeJson(QJsonObject{{QStringLiteral("id"), double(row.id)},
+            writeJson(QJsonObject{{QStringLiteral("id"), spooled ? QJsonValue() : QJsonValue(double(row.id))},
+                                  {QStringLiteral("spooled"), spooled},
                                   {QStringLiteral("address"), double(row.address)},
                                   {QStringLiteral("serialNumber"), formatDeviceAddress(row.address)},
                                   {QStringLiteral("deviceType"), row.deviceType},
@@ -77,11 +81,29 @@ int list(const QCommandLineParser &args, Archive::Store &store, std::optional<qu
                                   {QStringLiteral("downloadedAt"), utcText(row.downloadedAt)},
                                   {QStringLiteral("host"), row.host}});
         else
-            writeLine({QString::number(row.id), formatDeviceAddress(row.address), screenNameOf(row.deviceType),
+            writeLine({spooled ? QStringLiteral("spooled") : QString::number(row.id), formatDeviceAddress(row.address), screenNameOf(row.deviceType),
                        start.isEmpty() ? QStringLiteral("-") : start, QString::number(row.records),
                        utcText(row.downloadedAt), row.host});
     }
     return Success;
+}
+
+// The archive's downloads (when it can be opened), then those that wait in its spool.
+int listWithSpool(const QCommandLineParser &args, std::optional<quint32> address)
+{
+    std::unique_ptr<Archive::Store> store;
+    const int opened = openArchive(args, store);
+    if (opened == Usage)
+        return opened;
+    int code = store ? list(args, *store, address) : opened;
+    Archive::Location location;
+    archiveLocation(args, &location);
+    if (!location.isPostgres() || !QFileInfo::exists(location.spoolPath()))
+        return code;
+    QString error;
+    const std::unique_ptr<Archive::Store> spool = Archive::Store::open({location.spoolPath()}, &error);
+    const int listed = spool ? list(args, *spool, address, true) : fail(Failure, error);
+    return code ? code : listed;
 }
 
 int exportDownload(const QCommandLineParser &args, Archive::Store &store, const QString &idText)
@@ -223,6 +245,26 @@ int log(const QCommandLineParser &args, Archive::Store &store, std::optional<qui
     return Success;
 }
 
+// As the owner named by --owner: the tables made, and the role of --archive (or config.ini)
+// allowed to read and add rows, nothing else.
+int init(const QCommandLineParser &args)
+{
+    Archive::Location application;
+    if (int code = archiveLocation(args, &application))
+        return code;
+    const Archive::Location owner{args.value(QStringLiteral("owner"))};
+    if (!owner.isPostgres() || !application.isPostgres())
+        return fail(Usage, QStringLiteral("archive init takes --owner postgresql://OWNER@HOST/DB and the application's "
+                                          "postgresql:// URL (--archive or ARCHIVE/URL)"));
+    QString error;
+    const std::unique_ptr<Archive::Store> store = Archive::Store::open(owner, &error);
+    const QString role = QUrl(application.url).userName();
+    if (!store || !store->grantApplication(role, &error))
+        return fail(Failure, error);
+    message(QStringLiteral("the archive %1 is ready: %2 may read it and add rows, nothing else").arg(owner.display(), role));
+    return Success;
+}
+
 } // namespace
 
 int archive(const QCommandLineParser &args)
@@ -231,8 +273,8 @@ int archive(const QCommandLineParser &args)
     const QString action = words.value(0);
     const bool exporting = action == QLatin1String("export");
     if (!QStringList{QStringLiteral("list"), QStringLiteral("export"), QStringLiteral("verify"), QStringLiteral("log"),
-                     QStringLiteral("head")}.contains(action))
-        return fail(Usage, QStringLiteral("archive takes list, export ID, verify, log or head"));
+                     QStringLiteral("head"), QStringLiteral("init")}.contains(action))
+        return fail(Usage, QStringLiteral("archive takes list, export ID, verify, log, head or init"));
     if (words.size() != (exporting ? 2 : 1))
         return fail(Usage, exporting ? QStringLiteral("archive export takes one download id")
                                      : QStringLiteral("unexpected argument ") + words.value(1));
@@ -243,14 +285,18 @@ int archive(const QCommandLineParser &args)
     for (const char *option : {"expect", "expect-file", "repair-triggers"})
         if (args.isSet(QLatin1String(option)) && action != QLatin1String("verify"))
             return fail(Usage, QStringLiteral("--%1 is for archive verify").arg(QLatin1String(option)));
+    if (args.isSet(QStringLiteral("owner")) != (action == QLatin1String("init")))
+        return fail(Usage, QStringLiteral("archive init takes --owner URL, and only it does"));
+    if (action == QLatin1String("init"))
+        return init(args);
     std::optional<quint32> address;
     if (int code = loggerFilter(args, address))
         return code;
+    if (action == QLatin1String("list"))
+        return listWithSpool(args, address);
     std::unique_ptr<Archive::Store> store;
     if (int code = openArchive(args, store))
         return code;
-    if (action == QLatin1String("list"))
-        return list(args, *store, address);
     if (exporting)
         return exportDownload(args, *store, words.value(1));
     if (action == QLatin1String("verify"))

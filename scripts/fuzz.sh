@@ -13,7 +13,7 @@ case $seconds in
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
-targets=(fuzz_checkanswer fuzz_framecollector fuzz_simparser fuzz_exportreader)
+targets=(fuzz_checkanswer fuzz_framecollector fuzz_simparser fuzz_exportreader fuzz_auditevent)
 # The libraries under test need the coverage and sanitizer instrumentation too.
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 

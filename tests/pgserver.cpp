@@ -46,20 +46,32 @@ bool PostgresServer::start()
     }
     started = run("initdb", {"-D", dir.filePath("data"), "-U", "postgres", "--auth-local=trust", "--auth-host=scram-sha-256",
                              "--pwfile=" + password.fileName(), "-E", "UTF8", "--no-sync"})
-              && run("pg_ctl", {"-D", dir.filePath("data"), "-l", dir.filePath("log"), "-w", "-t", "60", "-o",
-                                QString("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off").arg(serverPort).arg(dir.path()),
-                                "start"});
+              && setRunning(true) && psql(QString("CREATE ROLE %1 LOGIN PASSWORD '%3'; CREATE ROLE %2 LOGIN PASSWORD '%3'").arg(OWNER, APP, PASSWORD));
     return started;
 }
 
-QString PostgresServer::url(const QString &database) const
+bool PostgresServer::setRunning(bool on)
 {
-    return QString("postgresql://postgres:%1@127.0.0.1:%2/%3").arg(PASSWORD).arg(serverPort).arg(database);
+    if (!on)
+        return run("pg_ctl", {"-D", dir.filePath("data"), "-m", "fast", "-w", "stop"});
+    return run("pg_ctl", {"-D", dir.filePath("data"), "-l", dir.filePath("log"), "-w", "-t", "60", "-o",
+                          QString("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off").arg(serverPort).arg(dir.path()),
+                          "start"});
+}
+
+QString PostgresServer::url(const QString &database, const char *role) const
+{
+    return QString("postgresql://%1:%2@127.0.0.1:%3/%4").arg(role, PASSWORD).arg(serverPort).arg(database);
+}
+
+bool PostgresServer::psql(const QString &statement)
+{
+    return run("psql", {"-h", dir.path(), "-p", QString::number(serverPort), "-U", "postgres", "-qc", statement});
 }
 
 bool PostgresServer::createDatabase(const QString &name)
 {
-    return run("psql", {"-h", dir.path(), "-p", QString::number(serverPort), "-U", "postgres", "-qc", "CREATE DATABASE " + name});
+    return psql(QString("CREATE DATABASE %1 OWNER %2").arg(name, OWNER));
 }
 
 bool PostgresServer::pause(bool stopped)
