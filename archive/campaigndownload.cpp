@@ -94,10 +94,12 @@ CampaignDownload downloadCampaign(ManageSerialPort &port, const LoggerStatus &st
     CampaignDownload result;
     result.file = out.target() == QLatin1String("-") ? QStringLiteral("standard output")
                                                      : QFileInfo(out.target()).absoluteFilePath();
+    // A store opened with a word (the spool of an unreachable server) is used all the same.
     std::unique_ptr<Store> opened;
+    QString openError;
     if (!store && archive.enabled()) {
         tell(callbacks, DownloadStep::OpeningArchive);
-        opened = openStore(archive, &result.archiveError);
+        opened = openStore(archive, &openError);
         store = opened.get();
     }
     Device::RecordMemory memory;
@@ -110,12 +112,13 @@ CampaignDownload downloadCampaign(ManageSerialPort &port, const LoggerStatus &st
     if (result.outcome != FileOutcome::Written)
         return result;
     result.newRecords = store ? result.read.newRecords : result.records;
-    if (result.archiveError.isEmpty())
-        result.archiveError = result.read.archiveError;
+    result.archiveError = result.read.archiveError;
     if (result.archiveError.isEmpty() && store) {
         tell(callbacks, DownloadStep::RecordingFile);
         logExportWritten(store, status, result.file, result.read.downloadId, &result.archiveError);
     }
+    if (!openError.isEmpty())
+        result.archiveError = openError;
     return result;
 }
 

@@ -138,8 +138,15 @@ bool WindowArchive::run(QWidget *window, const Step &step, QString *error)
     inUse = true;
     const auto release = qScopeGuard([this] { inUse = false; });
     const Waiting waiting(window, where.display());
-    Archive::Store *const used = acquire(error);
-    return used && step(*used, error);
+    QString openError;
+    Archive::Store *const used = acquire(&openError);
+    if (!used || !step(*used, error)) {
+        error->prepend(openError.isEmpty() || !used ? openError : openError + QStringLiteral("; "));
+        return false;
+    }
+    // Kept in the spool: told as the archive not reached.
+    *error = openError;
+    return openError.isEmpty();
 }
 
 EventRecorder WindowArchive::recorder(QWidget *window)
@@ -152,7 +159,7 @@ EventRecorder WindowArchive::recorder(QWidget *window)
 Archive::Store *WindowArchive::acquire(QString *error)
 {
     const Archive::Location where = location();
-    if (store && storeUrl != where.url)
+    if (store && (storeUrl != where.url || spooled))
         store.reset();
     // A connection that failed since its last step (a server restarted, a link cut, a call
     // given up) is opened anew rather than failing the step for nothing.
@@ -162,6 +169,7 @@ Archive::Store *WindowArchive::acquire(QString *error)
     if (!store) {
         store = openInBackground(where, error);
         storeUrl = where.url;
+        spooled = store && !error->isEmpty();
         if (store)
             store->setAnswerWhileWaiting(true);
     }

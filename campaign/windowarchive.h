@@ -64,6 +64,7 @@ private:
 
     std::unique_ptr<Archive::Store> store;
     QString storeUrl;        // where `store` is connected
+    bool spooled = false;    // `store` is the spool of a server that did not answer: tried again at each use
     bool inUse = false;      // a step or a lease holds the store
     QThread *opener;         // opens stores, so that a silent server does not hold the window
     QObject *openerContext;  // lives in `opener`

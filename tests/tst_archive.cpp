@@ -455,12 +455,15 @@ private slots:
             QCOMPARE(QJsonDocument::fromJson(stored[i])["downloadedAt"], QJsonDocument::fromJson(spooled[i])["downloadedAt"]);
         QString error;
         const QVector<Archive::Event> events = Archive::Store::open(archive, &error)->events(std::nullopt, &error);
-        QCOMPARE(events.size(), 4);
-        QCOMPARE(events[0].user + events[1].user, "auditorsecond");
-        QCOMPARE(utcText(events[1].at), QJsonDocument::fromJson(spooled[1])["downloadedAt"].toString());
-        QCOMPARE(events[1].details["downloadId"].toInt(), 2);
+        // Each spooled download with the export written of it.
+        QCOMPARE(events.size(), 6);
+        QCOMPARE(events[0].user + events[1].user + events[2].user, "auditorauditorsecond");
+        QCOMPARE(utcText(events[2].at), QJsonDocument::fromJson(spooled[1])["downloadedAt"].toString());
+        QCOMPARE(events[1].kind, Archive::EventKind::ExportWritten);
+        QCOMPARE(events[1].details["downloadId"].toInt(), 1);
+        QCOMPARE(events[2].details["downloadId"].toInt(), 2);
         run = runCli({"archive", "verify", "--archive", archive.url}, dir.path());
-        QVERIFY2(run.exitCode == 0 && run.out.startsWith("intact\t3 downloads\t4 audit events"), run.out + run.err);
+        QVERIFY2(run.exitCode == 0 && run.out.startsWith("intact\t3 downloads\t6 audit events"), run.out + run.err);
     }
 
     // 8 programs appending at once: every event kept, the chain one line.
