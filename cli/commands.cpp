@@ -276,8 +276,10 @@ int start(const QCommandLineParser &args)
     message(QStringLiteral("new campaign started on logger %1, period %2").arg(logger, periodLabel(periodCode)));
     QString archiveError;
     const std::unique_ptr<Archive::Store> store = Archive::openStore(location, &archiveError);
-    if (archiveError.isEmpty())
-        Archive::logCampaignStarted(store.get(), s, periodCode, startTime, &archiveError);
+    // A store opened with a word (the spool of a server that did not answer) keeps the event.
+    QString logError;
+    if ((store || archiveError.isEmpty()) && !Archive::logCampaignStarted(store.get(), s, periodCode, startTime, &logError))
+        archiveError = archiveError.isEmpty() ? logError : archiveError + QStringLiteral("; ") + logError;
     if (!archiveError.isEmpty())
         return fail(Failure, QStringLiteral("the campaign was started, but the archive step failed: ") + archiveError);
     return Success;

@@ -464,6 +464,13 @@ private slots:
         QCOMPARE(events[2].details["downloadId"].toInt(), 2);
         run = runCli({"archive", "verify", "--archive", archive.url}, dir.path());
         QVERIFY2(run.exitCode == 0 && run.out.startsWith("intact\t3 downloads\t6 audit events"), run.out + run.err);
+
+        // A new campaign started while the server is down: its event waits there too.
+        QVERIFY(postgres.setRunning(false));
+        run = runCli({"start", "--port", logger->linkPath(), "--period", "1h", "--yes", "--archive", archive.url}, dir.path());
+        const std::unique_ptr<Archive::Store> spool = Archive::Store::open({archive.spoolPath()}, &error);
+        const QVector<Archive::Event> waiting = spool ? spool->events(std::nullopt, &error) : QVector<Archive::Event>();
+        QVERIFY2(run.exitCode == 1 && !waiting.isEmpty() && waiting.last().kind == Archive::EventKind::CampaignStarted, run.err);
     }
 
     // 8 programs appending at once: every event kept, the chain one line.
