@@ -1079,10 +1079,12 @@ static bool drainSpoolOn(Store::Private *d, const QString &file, QString *error)
             }
             ok = ok && d->commit(error);
             // Stored: only then is the spool emptied.
-            if (ok && !(emptySpool(spool) && QSqlQuery(spool).exec(QStringLiteral("COMMIT"))) && !(ok = false) && error)
+            const bool emptied = ok && emptySpool(spool) && QSqlQuery(spool).exec(QStringLiteral("COMMIT"));
+            if (ok && !emptied && error)
                 *error = QStringLiteral("the spool %1 was stored in the archive but could not be emptied (%2): remove it "
                                         "before the next download, or it is stored twice")
                              .arg(QDir::toNativeSeparators(file), spool.lastError().text());
+            ok = emptied;
         }
         if (spool.isOpen())
             QSqlQuery(spool).exec(QStringLiteral("ROLLBACK"));
