@@ -285,8 +285,10 @@ int archive(const QCommandLineParser &args)
     for (const char *option : {"expect", "expect-file", "repair-triggers"})
         if (args.isSet(QLatin1String(option)) && action != QLatin1String("verify"))
             return fail(Usage, QStringLiteral("--%1 is for archive verify").arg(QLatin1String(option)));
-    if (args.isSet(QStringLiteral("owner")) != (action == QLatin1String("init")))
-        return fail(Usage, QStringLiteral("archive init takes --owner URL, and only it does"));
+    if (args.isSet(QStringLiteral("owner")) && action != QLatin1String("init"))
+        return fail(Usage, QStringLiteral("--owner is for archive init"));
+    if (!args.isSet(QStringLiteral("owner")) && action == QLatin1String("init"))
+        return fail(Usage, QStringLiteral("archive init needs --owner postgresql://OWNER@HOST/DB, the role that owns the tables"));
     if (action == QLatin1String("init"))
         return init(args);
     std::optional<quint32> address;
